@@ -1,0 +1,87 @@
+// fake_platform.h - controls of the deterministic test backend.
+//
+// The clock moves only when a test says so; messages, clipboard, keys,
+// cursor and folder-chooser answers are scripted; shell, tray, text and
+// message-box calls are recorded; files and sockets are real (POSIX) but the
+// Nth write, connect or receive can be made to fail or come up short.
+// Text uses a fixed-width font: every character is FAKE_CHAR_WIDTH pixels
+// wide and the font's height high.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+static const int FAKE_CHAR_WIDTH = 6;
+
+// Everything back to its start: empty queue, tick 0, no keys, no clipboard,
+// no window, no faults, records cleared.
+void fake_reset(void);
+
+// ---- clock
+void fake_set_tick(uint32_t tick);
+void fake_advance(uint32_t ms);
+// When on, every synthesised WM_TIMER first advances the clock by the period.
+void fake_set_timer_advances_clock(int on);
+
+// ---- messages
+void fake_post(uint32_t message, uint32_t wparam, int32_t lparam);
+int fake_queue_length(void);
+// After this many messages have been retrieved, plat_get_message returns the
+// quit message (0 = never).  Guards loops in tests against running forever.
+void fake_quit_after(int messages);
+
+// ---- input
+void fake_set_key(int vk, int down);
+void fake_set_cursor(int x, int y);
+void fake_set_screen(int width, int height);
+
+// ---- clipboard
+// Text on the clipboard; null = no text.
+void fake_set_clipboard(const char *text);
+const char *fake_clipboard(void);          // null when it holds no text
+void fake_set_clipboard_open_fails(int fails);
+int fake_clipboard_empty_count(void);
+
+// ---- window
+struct FakeWindow {
+    bool exists;
+    bool shown;
+    std::string class_name, title;
+    int x, y, width, height;
+    std::vector<PlatRect> region;
+    PlatCursor cursor;
+    std::vector<uint32_t> presented;   // last picture given to plat_present
+    int present_count;
+};
+const FakeWindow &fake_window(void);
+// 1 while a timer with that id is set on the window; period in ms.
+int fake_timer_period(uint32_t id);
+void fake_set_window_creation_fails(int fails);
+
+// ---- recorded calls
+struct FakeTextCall { int x, y; std::string text; uint32_t colour; plat_font font; };
+std::vector<FakeTextCall> &fake_text_calls(void);
+struct FakeShellCall { std::string target, params; };
+std::vector<FakeShellCall> &fake_shell_calls(void);
+struct FakeTrayCall { PlatTrayCommand command; std::string tip; uint32_t callback; };
+std::vector<FakeTrayCall> &fake_tray_calls(void);
+struct FakeMessageBox { std::string text, caption; };
+std::vector<FakeMessageBox> &fake_message_boxes(void);
+struct FakeFont { std::string face; int height, weight; };
+const FakeFont *fake_font(plat_font font);   // null for 0 or unknown
+
+// ---- folder chooser: the next answer (null = cancelled)
+void fake_set_folder_answer(const char *path);
+int fake_folder_chooser_count(void);
+
+// ---- I/O faults.  An operation counted from now: the nth (1-based) call
+// fails; with `always` every call from the nth on fails.
+enum FakeFault { FAULT_WRITE, FAULT_SHORT_WRITE, FAULT_OPEN, FAULT_CREATE, FAULT_CONNECT,
+                 FAULT_RESOLVE, FAULT_RECV, FAULT_COUNT };
+void fake_fail(FakeFault kind, int nth, int always);
+void fake_clear_faults(void);
+// How many calls of a kind were made since the last reset.
+int fake_calls(FakeFault kind);

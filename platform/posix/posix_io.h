@@ -1,0 +1,33 @@
+// posix_io.h - files, sockets and the clock on POSIX systems.  Used by the
+// Qt backend and by the test backend (which wraps them with fault
+// injection).  Handles are the file descriptor plus one, so that 0 never
+// names a valid file or socket.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+plat_file posix_open_existing_rw(const char *path);
+plat_file posix_create_new_rw(const char *path);
+plat_file posix_open_read(const char *path);
+int posix_file_exists(const char *path);
+uint32_t posix_read(plat_file file, void *buffer, uint32_t count);
+uint32_t posix_write(plat_file file, const void *buffer, uint32_t count);
+int posix_seek(plat_file file, int64_t offset);
+int64_t posix_file_size(plat_file file);
+int posix_truncate(plat_file file, int64_t length);
+int posix_flush(plat_file file);
+void posix_close(plat_file file);
+int posix_create_directory(const char *path);
+int posix_directory_exists(const char *path);
+
+int posix_resolve(const char *host, uint32_t *address);
+plat_socket posix_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected);
+int posix_send(plat_socket s, const void *data, int length);
+uint32_t posix_readable(plat_socket s);
+int posix_wait_readable(plat_socket s, int timeout_ms);
+int posix_recv(plat_socket s, void *buffer, int length);
+void posix_close_socket(plat_socket s);
+
+uint32_t posix_tick(void);
