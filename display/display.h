@@ -20,6 +20,11 @@ void build_region(const PlatRect *client, uint8_t *region_data);
 // Copies the decoded skin (app_state.skin_pixels) into the skin bitmap.
 void upload_skin(void);
 
+// ---- primitives on the back buffer
+// Copies the w x h piece at (sx, sy) of the skin to (x, y); nothing while
+// the window is hidden.
+void copy_skin_piece(int x, int y, int w, int h, int sx, int sy);
+
 // ---- presenting
 // Redraws the list into the back buffer and presents it.
 void refresh_window(void);
