@@ -84,8 +84,11 @@ extern DownloadTable downloads;
 // Largest item count a list file may hold.
 static const int32_t MAX_ITEM_COUNT = 10000000;
 
+// 1 when a list may hold count items: 0 to MAX_ITEM_COUNT.
+int item_count_allowed(int32_t count);
 // Allocates a zero-filled table for count items (capacity count + 100, room
-// for 10 more).  Returns 0 when count is out of range or memory is short.
+// for 10 more) and sets item_count to count.  Returns 0 when count is out of
+// range or memory is short (the table is then empty).
 int allocate_table(int32_t count);
 // Moves the table into a new array of item_count + 100 records, carrying the
 // candidate record, when table_capacity < item_count + 2.  Returns 0 when the
@@ -101,6 +104,7 @@ void remove_table_record(int32_t i);
 
 // Receive buffers.  An item holds a buffer through a small non-zero handle
 // so that the record keeps its 32-bit layout on every build.
+static const int RECEIVE_BUFFER_SLOTS = 1024;  // buffers held at once, at most
 // Allocates a RECEIVE_BUFFER_SIZE buffer; 0 when memory is short.
 uint32_t buffer_alloc(void);
 // Releases the buffer and stores 0 in the handle; nothing for 0.
