@@ -11,6 +11,8 @@ static const int LIST_HEADER_SIZE = 656;          // records start here
 static const int LIST_COUNT_OFFSET = 32;
 static const int LIST_FOLDER_OFFSET = 160;
 static const int LIST_FOLDER_MAX = 495;           // characters stored
+static const int LIST_RECORD_SIZE = 1204;
+static const int LIST_FOLDER_READ_MAX = 511;      // bytes read for the folder
 static const char LIST_FILE_NAME[] = "list.o";
 
 // File access (results of reads, writes and seeks may be ignored by callers).
@@ -31,8 +33,23 @@ int read_settings_and_items(void);
 // The download folder text from offset 160.
 void read_download_folder(void);
 
+// The folder downloads go to: download_folder, or "." (the working folder)
+// when it is empty.
+const char *effective_download_folder(void);
+// Joins the effective download folder, the path separator and file_name into
+// out (cap bytes with its NUL).  1 on success; 0 (out empty) when it does not
+// fit.
+int build_output_path(char *out, int cap, const char *file_name);
+
+// Settings header (offsets 4..23), count at 32 and folder at 160; then puts
+// max_active_edit in force.
 void save_settings(void);
+// The count at 32, then record index at its place.
 void write_item_record(int index);
-// Appends the candidate record; 0 when the table could not grow.
+// The count at 32 alone (after a removal has rewritten the records).
+void write_item_count(void);
+// Appends the candidate record; 0 (nothing written) when the table could not
+// grow or the list already holds MAX_ITEM_COUNT items.
 int append_item_record(void);
+// All item_count records in one block at 656; the count is not written.
 void rewrite_all_records(void);

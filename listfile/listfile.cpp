@@ -1,0 +1,245 @@
+// listfile.cpp - list.o and the small file operations.
+//
+// list.o layout (little-endian):
+//   0    magic A1 B2 C3 D4
+//   4    window_x, 8 window_y (32-bit)
+//   12   max_active_edit, 13 auto_remove_finished, 14 show_finished,
+//   15   use_proxy (one byte each, the low byte of the 32-bit fields)
+//   16   proxy_port (32-bit), 20 proxy_address (4 octets)
+//   24   8 bytes never touched
+//   32   item_count (32-bit)
+//   36   124 bytes never touched
+//   160  download_folder, NUL-terminated, at most 495 characters
+//   656  item_count records of 1204 bytes, item 0 first; anything after
+//        them is stale and never read
+// The records are the in-memory DownloadItem records byte for byte.
+//
+// Sections: [FILE ACCESS] [READING] [PATHS] [WRITING]
+#include "listfile/listfile.h"
+
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/strings.h"
+#include "engine/download_table.h"
+
+static const int SETTINGS_OFFSET = 4;
+static const int SETTINGS_SIZE = 20;  // offsets 4..23
+
+// Block reads and writes are split so that each call stays far below the
+// 32-bit byte count of the file operations, whatever the table's size.
+static const int64_t IO_CHUNK = 1 << 30;
+
+// ---------------------------------------------------------- [FILE ACCESS]
+
+plat_file open_existing_rw(const char *path) { return plat_open_existing_rw(path); }
+plat_file create_new_rw(const char *path) { return plat_create_new_rw(path); }
+uint32_t read_bytes(plat_file file, void *buffer, uint32_t count) {
+    return plat_read(file, buffer, count);
+}
+uint32_t write_bytes(plat_file file, const void *buffer, uint32_t count) {
+    return plat_write(file, buffer, count);
+}
+int seek_from_start(plat_file file, int64_t offset) { return plat_seek(file, offset); }
+void close_file(plat_file file) { plat_close(file); }
+
+static int64_t read_block(plat_file file, void *buffer, int64_t size) {
+    int64_t done = 0;
+    while (done < size) {
+        int64_t part = size - done < IO_CHUNK ? size - done : IO_CHUNK;
+        uint32_t n = read_bytes(file, (char *)buffer + done, (uint32_t)part);
+        done += n;
+        if (n < (uint32_t)part) break;
+    }
+    return done;
+}
+
+static void write_block(plat_file file, const void *buffer, int64_t size) {
+    int64_t done = 0;
+    while (done < size) {
+        int64_t part = size - done < IO_CHUNK ? size - done : IO_CHUNK;
+        uint32_t n = write_bytes(file, (const char *)buffer + done, (uint32_t)part);
+        done += n;
+        if (n < (uint32_t)part) break;
+    }
+}
+
+static int64_t record_offset(int64_t index) {
+    return LIST_HEADER_SIZE + (int64_t)LIST_RECORD_SIZE * index;
+}
+
+static uint32_t get_le32(const uint8_t *p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static void put_le32(uint8_t *p, uint32_t v) {
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+    p[2] = (uint8_t)(v >> 16);
+    p[3] = (uint8_t)(v >> 24);
+}
+
+// A one-byte setting replaces only the low byte of its 32-bit field.
+static void set_low_byte(int32_t *field, uint8_t value) {
+    *field = (int32_t)(((uint32_t)*field & 0xFFFFFF00u) | value);
+}
+
+// -------------------------------------------------------------- [READING]
+
+int open_list_file(void) {
+    // The read/write open refuses a file another writer holds, so a second
+    // instance of the program cannot open the list.
+    app_state.list_file = open_existing_rw(LIST_FILE_NAME);
+    return app_state.list_file != PLAT_INVALID_FILE;
+}
+
+int read_magic(void) {
+    uint8_t bytes[4];
+    seek_from_start(app_state.list_file, 0);
+    if (read_bytes(app_state.list_file, bytes, 4) != 4) return 0;
+    return get_le32(bytes) == LIST_MAGIC;
+}
+
+int read_settings_and_items(void) {
+    plat_file file = app_state.list_file;
+    uint8_t h[SETTINGS_SIZE];
+    seek_from_start(file, SETTINGS_OFFSET);
+    uint32_t got = read_bytes(file, h, SETTINGS_SIZE);
+    // A field the file is too short to hold keeps its start-up value.
+    if (got >= 4) app_state.window_x = (int32_t)get_le32(h + 0);
+    if (got >= 8) app_state.window_y = (int32_t)get_le32(h + 4);
+    if (got >= 9) set_low_byte(&app_state.max_active_edit, h[8]);
+    if (got >= 10) set_low_byte(&app_state.auto_remove_finished, h[9]);
+    if (got >= 11) set_low_byte(&app_state.show_finished, h[10]);
+    if (got >= 12) set_low_byte(&app_state.use_proxy, h[11]);
+    if (got >= 16) app_state.proxy_port = (int32_t)get_le32(h + 12);
+    for (int octet = 0; octet < 4; octet++)
+        if (got >= 17u + octet) set_low_byte(&app_state.proxy_address[octet], h[16 + octet]);
+
+    uint8_t c[4];
+    int32_t count = 0;
+    seek_from_start(file, LIST_COUNT_OFFSET);
+    if (read_bytes(file, c, 4) == 4) count = (int32_t)get_le32(c);
+
+    // A negative count is refused like one above the limit: taken as it
+    // stands it would size the table below the list it is meant to hold.
+    if (!item_count_allowed(count)) return 0;
+    if (!allocate_table(count)) return 0;
+
+    seek_from_start(file, LIST_HEADER_SIZE);
+    if (count > 0) {
+        int64_t want = (int64_t)LIST_RECORD_SIZE * count;
+        int64_t have = read_block(file, downloads.items, want);
+        if (have < want) {
+            // The file ends before its count says: keep the complete records
+            // and forget the rest, so no half-read record becomes an item.
+            int32_t complete = (int32_t)(have / LIST_RECORD_SIZE);
+            memset(&downloads.items[complete], 0,
+                   (size_t)(count - complete) * sizeof(DownloadItem));
+            downloads.item_count = complete;
+        }
+    }
+    prepare_loaded_items(downloads.items, downloads.item_count);
+    return 1;
+}
+
+void read_download_folder(void) {
+    char *folder = app_state.download_folder;
+    seek_from_start(app_state.list_file, LIST_FOLDER_OFFSET);
+    uint32_t got = read_bytes(app_state.list_file, folder, LIST_FOLDER_READ_MAX);
+    folder[got] = 0;
+    folder[DOWNLOAD_FOLDER_SIZE - 1] = 0;
+}
+
+// ---------------------------------------------------------------- [PATHS]
+
+// An empty folder means the program's working folder; joined as it stands it
+// would put "/name" at the root of the file system.
+const char *effective_download_folder(void) {
+    return app_state.download_folder[0] ? app_state.download_folder : ".";
+}
+
+int build_output_path(char *out, int cap, const char *file_name) {
+    if (!out || cap <= 0) return 0;
+    out[0] = 0;
+    const char *folder = effective_download_folder();
+    const char *separator = string_entry(STR_PATH_SEPARATOR);
+    size_t folder_len = strnlen(folder, DOWNLOAD_FOLDER_SIZE);
+    size_t separator_len = strlen(separator);
+    // A folder that already ends with the separator (the root) gets no second one.
+    if (separator_len && folder_len >= separator_len &&
+        memcmp(folder + folder_len - separator_len, separator, separator_len) == 0)
+        separator_len = 0;
+    size_t name_len = strlen(file_name);
+    size_t total = folder_len + separator_len + name_len;
+    if (total + 1 > (size_t)cap) return 0;
+    memcpy(out, folder, folder_len);
+    memcpy(out + folder_len, separator, separator_len);
+    memcpy(out + folder_len + separator_len, file_name, name_len);
+    out[total] = 0;
+    return 1;
+}
+
+// -------------------------------------------------------------- [WRITING]
+
+void write_item_count(void) {
+    uint8_t c[4];
+    put_le32(c, (uint32_t)downloads.item_count);
+    seek_from_start(app_state.list_file, LIST_COUNT_OFFSET);
+    write_bytes(app_state.list_file, c, 4);
+}
+
+void save_settings(void) {
+    plat_file file = app_state.list_file;
+    uint8_t h[SETTINGS_SIZE];
+    put_le32(h + 0, (uint32_t)app_state.window_x);
+    put_le32(h + 4, (uint32_t)app_state.window_y);
+    h[8] = (uint8_t)app_state.max_active_edit;
+    h[9] = (uint8_t)app_state.auto_remove_finished;
+    h[10] = (uint8_t)app_state.show_finished;
+    h[11] = (uint8_t)app_state.use_proxy;
+    put_le32(h + 12, (uint32_t)app_state.proxy_port);
+    for (int octet = 0; octet < 4; octet++) h[16 + octet] = (uint8_t)app_state.proxy_address[octet];
+    seek_from_start(file, SETTINGS_OFFSET);
+    write_bytes(file, h, SETTINGS_SIZE);
+
+    write_item_count();
+
+    // The folder field ends where the records begin: a longer folder is cut
+    // to 495 characters so its NUL lands at 655 at the latest.
+    char folder[LIST_FOLDER_MAX + 1];
+    size_t len = strnlen(app_state.download_folder, DOWNLOAD_FOLDER_SIZE);
+    if (len > (size_t)LIST_FOLDER_MAX) len = LIST_FOLDER_MAX;
+    memcpy(folder, app_state.download_folder, len);
+    folder[len] = 0;
+    seek_from_start(file, LIST_FOLDER_OFFSET);
+    write_bytes(file, folder, (uint32_t)len + 1);
+
+    app_state.max_active = app_state.max_active_edit;
+}
+
+void write_item_record(int index) {
+    if (!downloads.items || index < 0 || index >= downloads.item_count) return;
+    write_item_count();
+    seek_from_start(app_state.list_file, record_offset(index));
+    write_bytes(app_state.list_file, &downloads.items[index], LIST_RECORD_SIZE);
+}
+
+int append_item_record(void) {
+    // One more item would make a list that no later start could load.
+    if (downloads.item_count >= MAX_ITEM_COUNT) return 0;
+    if (!grow_table_if_needed()) return 0;
+    int32_t index = downloads.item_count;
+    seek_from_start(app_state.list_file, record_offset(index));
+    write_bytes(app_state.list_file, &downloads.items[index], LIST_RECORD_SIZE);
+    downloads.item_count = index + 1;
+    write_item_count();
+    return 1;
+}
+
+void rewrite_all_records(void) {
+    if (!downloads.items || downloads.item_count <= 0) return;
+    seek_from_start(app_state.list_file, LIST_HEADER_SIZE);
+    write_block(app_state.list_file, downloads.items,
+                (int64_t)LIST_RECORD_SIZE * downloads.item_count);
+}
