@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The real program under a virtual X display: it shows its window, titled
+# and sized as it should be, shuts down through its own shut-down on
+# SIGTERM (settings saved), and without a usable list file it shows the
+# list-file message and exits once the message is closed.
+# Arguments: BUILD_DIR SOURCE_DIR
+set -uo pipefail
+build="$1"
+work="$(mktemp -d)"
+xvfb_pid=""
+prog_pid=""
+cleanup() {
+  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+for n in $(seq 140 199); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+
+# --- a good list: the window appears within 3 s
+"$build/quorvax-list" init "$work/list.o" --folder "$work/downloads" >/dev/null || fail "list init"
+"$build/quorvax-list" set "$work/list.o" --pos 5000,-20 >/dev/null || fail "list set"
+(cd "$work" && exec "$build/quorvax") &
+prog_pid=$!
+win=""
+for _ in $(seq 30); do
+  win=$(xdotool search --name '^Quorvax 1\.0$' 2>/dev/null | head -n1)
+  [ -n "$win" ] && break
+  sleep 0.1
+done
+[ -n "$win" ] || fail "no window titled 'Quorvax 1.0' within 3 s"
+xprop -id "$win" WM_CLASS | grep -q '"Quorvax"' || fail "window class: $(xprop -id "$win" WM_CLASS)"
+geom=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
+[ "$geom" = "288x417" ] || fail "window size $geom"
+# Position clamped into the screen: x at most 1280 - 303, y at least 0.
+pos=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Position: \([0-9-]*\),\([0-9-]*\).*/\1 \2/p')
+set -- $pos
+[ "$1" -le 977 ] && [ "$2" -ge 0 ] || fail "window position $pos not clamped"
+sleep 0.5
+kill -TERM "$prog_pid"
+wait "$prog_pid"; rc=$?
+prog_pid=""
+[ "$rc" -eq 0 ] || fail "exit code $rc after SIGTERM"
+"$build/quorvax-list" show "$work/list.o" --json > "$work/after.json" || fail "show"
+python3 - "$work/after.json" <<'PY' || fail "settings not saved at shut-down"
+import json, sys
+d = json.load(open(sys.argv[1]))
+s = d.get("settings", d)
+x, y = s["window_x"], s["window_y"]
+assert x == 977 and y == 0, (x, y)
+PY
+
+# --- no list file: the message, then exit once it is closed
+rm -f "$work/list.o"
+(cd "$work" && exec "$build/quorvax") &
+prog_pid=$!
+box=""
+for _ in $(seq 50); do
+  box=$(xdotool search --name '^File not found!!$' 2>/dev/null | head -n1)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || fail "no message box without a list file"
+kill -0 "$prog_pid" 2>/dev/null || fail "program ended before the message was closed"
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key --window "$box" Return
+for _ in $(seq 50); do kill -0 "$prog_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$prog_pid" 2>/dev/null && fail "program still running after the message was closed"
+wait "$prog_pid"; rc=$?
+prog_pid=""
+[ "$rc" -eq 0 ] || fail "exit code $rc without a list file"
+
+# --- wrong magic: the same message
+printf 'XXXX' > "$work/list.o"; head -c 652 /dev/zero >> "$work/list.o"
+(cd "$work" && exec "$build/quorvax") &
+prog_pid=$!
+box=""
+for _ in $(seq 50); do
+  box=$(xdotool search --name '^File not found!!$' 2>/dev/null | head -n1)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || fail "no message box for a wrong magic"
+kill -KILL "$prog_pid" 2>/dev/null; wait "$prog_pid" 2>/dev/null
+prog_pid=""
+echo "PASS"

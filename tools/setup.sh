@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Quorvax needs (Debian).
+# Runs apt-get only when a package is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  qt6-base-dev libgl-dev
+  googletest libgtest-dev
+  python3 curl
+  xvfb xauth x11-utils xdotool xclip imagemagick
+  fonts-liberation2 fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,57 @@
+// window_proc.cpp - the main window's procedure and its heartbeat.
+//
+// The 25 ms timer is the program's heartbeat: every second tick notes the
+// window position, re-submits the tray icon when due and repaints; every
+// tick ends with one engine step, shown or hidden.
+#include "app/app_state.h"
+#include "display/display.h"
+#include "ui/ui.h"
+
+static const int TRAY_WM_LBUTTONDOWN = 513;
+static const int TRAY_WM_LBUTTONDBLCLK = 515;
+
+static void heartbeat(void) {
+    AppState &s = app_state;
+    s.tick_count++;
+    if (s.tick_count % 2 == 1) {
+        if (s.tick_count % 64 == 23) modify_tray_icon();
+        if (s.window_shown) {
+            PlatRect r;
+            if (plat_window_rect(s.window, &r)) {
+                s.window_x = r.left;
+                s.window_y = r.top;
+                s.save_on_exit = 1;
+            }
+        }
+        refresh_window();
+    }
+    if (s.note_ticks > 0) {
+        s.note_ticks--;
+        if (s.note_ticks == 0) copy_skin_piece(s.note_x, s.note_y, 96, 18, s.note_x, s.note_y);
+    }
+    pointer_tick();
+}
+
+int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
+    AppState &s = app_state;
+    switch (message) {
+    case PLAT_WM_DESTROY:
+        plat_post_quit(0);
+        return 0;
+    case PLAT_WM_PAINT:
+        if (s.window_shown) refresh_window();
+        return 0;
+    case PLAT_WM_TIMER:
+        heartbeat();
+        return 0;
+    case TRAY_CALLBACK_MESSAGE:
+        if (lparam == TRAY_WM_LBUTTONDOWN || lparam == TRAY_WM_LBUTTONDBLCLK) {
+            plat_show_window(s.window, 1);
+            s.window_shown = 1;
+            copy_skin_piece(254, 3, 13, 13, 254, 3);  // hide button in its plain look
+        }
+        return 0;
+    default:
+        return plat_default_window_proc(window, message, wparam, lparam);
+    }
+}
