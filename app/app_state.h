@@ -77,6 +77,7 @@ struct AppState {
     char status_text[STATUS_TEXT_SIZE]; // tray tip, at most 63 characters
     int32_t removal_requested;  // a removal of the selected item is pending
     int32_t removal_by_key;     // 1 when the Delete key asked for it
+    float sample_factor;        // 500 / elapsed ms at a sample, else 0
 
     // ---- user interaction (ui/) --------------------------------------
     int32_t window_shown;       // 1 while shown; 0 hidden (nothing drawn)

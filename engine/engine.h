@@ -3,14 +3,23 @@
 
 #include <cstdint>
 
+// Engine timing and sizes.
+static const int32_t SAMPLE_PERIOD_MS = 500;     // speed sample when more has passed
+static const int32_t PROBE_PERIOD_MS = 6000;     // probe period while offline
+static const uint32_t ITEM_TIMEOUT_MS = 20000;   // idle time before a retry
+static const int ITEM_RETRIES = 3;               // retries before giving up
+static const uint32_t FLUSH_THRESHOLD = 54736;   // body bytes held before a write
+static const int32_t USER_START_PROBE_LEAD = 8000; // engine_tick lead on a hand start
+
 // One step of every download; run once per timer message.
 void run_engine_step(void);
 
 // Reads bytes_available bytes (bounded by the room left) into item i's buffer.
 void receive_into_buffer(int i);
-// Header step (ReceivingHeaders) and body step (Downloading); the body step
-// returns 1 when it completed the item.
-void receive_headers_step(int i);
+// Header step (ReceivingHeaders) and body step (Downloading).  Each returns
+// 1 when the item left the transfer in this step (finished, or given up
+// because its bytes could not be stored), else 0.
+int receive_headers_step(int i);
 int receive_body_step(int i);
 // Gives item i up as Failed, releasing what it holds.
 void fail_item(int i);
@@ -22,8 +31,14 @@ void run_menu_command(void);
 void apply_pending_removal(void);
 void remove_finished_items(void);
 void refresh_after_sample(void);
+// Run once by start-up right after the list is loaded: transfers that were
+// under way when the program last ended get a receive buffer and carry on.
+void resume_loaded_items(void);
 
 // Clock, key latches, Delete key and shell hand-over; run for every message.
 void per_message_step(const char *text, const char *params);
 // The sample-time work: sums, automatic removal, status text, list refresh.
 void take_speed_sample(void);
+// Speed of item i after a sample: the mean of its old speed and the bytes of
+// the period scaled to 500 ms by sample_factor; clears sampleBytes.
+void update_item_speed(int i);
