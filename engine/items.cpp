@@ -1,0 +1,364 @@
+// items.cpp - adding, starting, stopping and removing downloads.
+//
+// These run between engine steps, from the window procedure, the Delete key
+// and the engine's own regulation.  Each leaves the record in a state the
+// engine can pick up (socket, buffer and file either valid or cleared) and
+// keeps the list file in step with the table.
+//
+// Sections: [HELPERS] [ADDING] [STARTING AND STOPPING] [MENU] [REMOVAL]
+//           [AFTER LOADING]
+#include "engine/engine.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/strings.h"
+#include "display/display.h"
+#include "engine/download_table.h"
+#include "listfile/listfile.h"
+#include "ui/ui.h"
+#include "web/text.h"
+
+// Menu entries of the item context menu.
+enum MenuEntry { MENU_START = 1, MENU_STOP = 2, MENU_REMOVE = 3, MENU_OPEN_PAGE = 4, MENU_SHOW_FILE = 5 };
+
+static const int NOTE_TICKS = 40;   // timer messages the already-listed note stays
+static const int ROW_HEIGHT = 12;
+static const int PATH_SIZE = 1100;  // folder, separator and file name, with room
+
+// -------------------------------------------------------------- [HELPERS]
+
+static int valid_index(int32_t i) { return i >= 0 && i < downloads.item_count; }
+
+static void close_item_socket(DownloadItem &item) {
+    if (item.socket) plat_close_socket(item.socket);
+    item.socket = 0;
+}
+
+static void close_item_file(DownloadItem &item) {
+    if (item.file != 0 && item.file != PLAT_INVALID_FILE) close_file(item.file);
+    item.file = 0;
+}
+
+// Everything an item holds goes back; the file on disk stays.
+static void release_item(DownloadItem &item) {
+    close_item_socket(item);
+    buffer_release(&item.buffer);
+    close_item_file(item);
+}
+
+// Checks item i's output file before a transfer from doneSize: a missing
+// file means starting from byte 0; a file shorter than doneSize (its last
+// bytes never reached the disk) means resuming from the file's length, so
+// that no hole is left in it.
+static void check_output_file(DownloadItem &item) {
+    char path[PATH_SIZE];
+    plat_file file = PLAT_INVALID_FILE;
+    if (build_output_path(path, sizeof path, item.fileName)) file = open_existing_rw(path);
+    if (file == PLAT_INVALID_FILE) {
+        item.doneSize = 0;
+        return;
+    }
+    int64_t length = plat_file_size(file);
+    if (length >= 0 && length < (int64_t)item.doneSize) item.doneSize = (uint32_t)length;
+    close_file(file);
+    item.file = 0;
+}
+
+// Keeps the scroll position over a rebuild of the visible rows.
+static void rebuild_keeping_scroll(void) {
+    int32_t top = app_state.thumb_top;
+    rebuild_visible_list();
+    set_scroll_thumb(0, top, 1);
+}
+
+// --------------------------------------------------------------- [ADDING]
+
+// Index of the first item whose address the candidate's address contains,
+// or -1.  The search stops at the candidate's NUL, never in stale bytes
+// behind it.
+static int32_t find_duplicate(const char *candidate) {
+    int32_t length = (int32_t)strnlen(candidate, sizeof downloads.items[0].pageAddress);
+    for (int32_t i = 0; i < downloads.item_count; i++) {
+        const char *address = downloads.items[i].pageAddress;
+        if (!address[0]) continue;  // an empty address would match anything
+        search_cursor = 0;
+        match_start = 0;
+        search_limit = length;
+        if (find_text(candidate, address)) return i;
+    }
+    return -1;
+}
+
+// Shows the duplicate: the already-listed note, finished items shown when
+// it is a hidden finished one, and the list scrolled to it and selected.
+static void show_duplicate(int32_t i) {
+    AppState &s = app_state;
+    s.note_ticks = NOTE_TICKS;
+    if (downloads.items[i].state == Finished && s.show_finished == 0) {
+        s.show_finished = 1;
+        rebuild_visible_list();
+    }
+    int32_t position = s.visible_count;
+    for (int32_t row = 0; row < s.visible_count; row++) {
+        if (s.visible_rows[row] == i) {
+            position = row + 1;
+            break;
+        }
+    }
+    int32_t r = ROW_HEIGHT * position;
+    downloads.selected_item = i;
+    int32_t t = r - 60;
+    if (t < 0) t = 0;
+    s.list_offset = t;
+    if (s.scroll_scale == 0.0f) {
+        set_scroll_thumb(0, 0, 0);
+    } else {
+        t = (int32_t)((float)t / s.scroll_scale);
+        set_scroll_thumb(0, t + 69, s.thumb_length + t + 70 > 388 ? 1 : 0);
+    }
+    empty_clipboard();
+}
+
+void add_offered_download(void) {
+    AppState &s = app_state;
+    if (!downloads.items) return;
+    DownloadItem &candidate = downloads.items[downloads.item_count];
+    int32_t duplicate = find_duplicate(candidate.pageAddress);
+    if (duplicate >= 0) {
+        show_duplicate(duplicate);
+        s.offer_pending = 0;
+        return;
+    }
+
+    empty_clipboard();
+    candidate.state = Analysing;
+    candidate.redirectedPage = 0;
+    candidate.lastActivityTick = s.now_tick;
+    candidate.buffer = buffer_alloc();
+    candidate.socket = 0;
+    candidate.totalSize = 0;
+    candidate.doneSize = 0;
+    candidate.bufferFill = 0;
+    candidate.sampleBytes = 0;
+    candidate.speed = 0;
+    candidate.retryCount = 0;
+    candidate.userStarted = 0;
+    candidate.file = 0;
+    memset(candidate.streamAddress, 0, sizeof candidate.streamAddress);
+    memset(candidate.fileName, 0, sizeof candidate.fileName);
+    candidate.requestStage = 0;
+
+    // The table may move while it grows: the candidate is addressed by index
+    // from here on.
+    int32_t index = downloads.item_count;
+    if (!append_item_record()) {
+        // No room for another item: the candidate stays a candidate.
+        buffer_release(&downloads.items[index].buffer);
+        s.offer_pending = 0;
+        return;
+    }
+    rebuild_visible_list();
+    set_scroll_thumb(0, 500, 1);
+    s.offer_pending = 0;
+}
+
+// ------------------------------------------------ [STARTING AND STOPPING]
+
+void start_item(int i, int user_started) {
+    if (!valid_index(i)) return;
+    DownloadItem &item = downloads.items[i];
+    if (item.state == Finished) item.doneSize = 0;
+    item.state = Connecting;
+    item.lastActivityTick = app_state.now_tick;
+    buffer_release(&item.buffer);
+    item.buffer = buffer_alloc();
+    // A connection or file still open (an item restarted while connecting)
+    // is closed rather than forgotten.
+    close_item_socket(item);
+    close_item_file(item);
+    item.bufferFill = 0;
+    item.sampleBytes = 0;
+    item.speed = 0;
+    item.userStarted = (int16_t)user_started;
+    item.requestStage = 0;
+    item.redirectedPage = 0;
+    check_output_file(item);
+}
+
+void reset_item(int i, uint32_t new_state) {
+    if (!valid_index(i)) return;
+    DownloadItem &item = downloads.items[i];
+    item.lastActivityTick = app_state.now_tick;
+    item.bufferFill = 0;
+    item.sampleBytes = 0;
+    item.speed = 0;
+    item.requestStage = 0;
+    item.userStarted = 0;
+    item.redirectedPage = 0;
+    item.state = new_state;
+    release_item(item);
+    write_item_record(i);
+}
+
+// ----------------------------------------------------------------- [MENU]
+
+static int state_is_one_of(uint32_t state, const uint32_t *states, int n) {
+    for (int k = 0; k < n; k++)
+        if (state == states[k]) return 1;
+    return 0;
+}
+
+// Appends text to out (cap bytes with its NUL); 0 when it does not fit.
+static int append_text(char *out, size_t cap, const char *text) {
+    size_t used = strlen(out);
+    size_t n = strlen(text);
+    if (used + n + 1 > cap) return 0;
+    memcpy(out + used, text, n + 1);
+    return 1;
+}
+
+static void open_item_page(const DownloadItem &item) {
+    char text[PATH_SIZE] = "";
+    if (!append_text(text, sizeof text, string_entry(STR_SCHEME_PREFIX))) return;
+    char address[sizeof item.pageAddress + 1];
+    memcpy(address, item.pageAddress, sizeof item.pageAddress);
+    address[sizeof item.pageAddress] = 0;
+    if (!append_text(text, sizeof text, address)) return;
+    per_message_step(text, nullptr);
+}
+
+static void show_item_file(const DownloadItem &item) {
+    char path[PATH_SIZE];
+    if (!build_output_path(path, sizeof path, item.fileName)) return;
+    plat_file file = plat_open_read(path);
+    if (file == PLAT_INVALID_FILE) return;
+    close_file(file);
+    char params[PATH_SIZE + 64] = "";
+    if (!append_text(params, sizeof params, string_entry(STR_SHOW_PARAM_PREFIX))) return;
+    if (!append_text(params, sizeof params, path)) return;
+    per_message_step(string_entry(STR_SHOW_PROGRAM), params);
+}
+
+void run_menu_command(void) {
+    AppState &s = app_state;
+    s.removal_by_key = 0;
+    s.removal_requested = 0;
+    int32_t selected = downloads.selected_item;
+    if (!valid_index(selected)) {
+        s.removal_requested = 1;
+        return;
+    }
+    DownloadItem &item = downloads.items[selected];
+    static const uint32_t start_states[] = {Queued, Stopped, Finished, Failed, Connecting};
+    static const uint32_t stop_states[] = {Downloading, Stopped, Queued, Failed, Connecting};
+    switch (s.menu_entry) {
+    case MENU_START:
+        if (!state_is_one_of(item.state, start_states, 5)) break;
+        start_item(selected, 1);
+        // The next engine step probes the network at once when offline.
+        s.engine_tick = (int32_t)(s.now_tick + USER_START_PROBE_LEAD);
+        return;
+    case MENU_STOP:
+        if (!state_is_one_of(item.state, stop_states, 5)) break;
+        reset_item(selected, Stopped);
+        return;
+    case MENU_OPEN_PAGE:
+        open_item_page(item);
+        return;
+    case MENU_SHOW_FILE:
+        show_item_file(item);
+        return;
+    default:
+        break;
+    }
+    // Remove, and every case not handled above: apply_pending_removal acts
+    // only for the Remove entry.
+    s.removal_requested = 1;
+}
+
+// -------------------------------------------------------------- [REMOVAL]
+
+// The count at offset 32 follows a rewrite of the records, so the stored
+// list never claims items it no longer holds.
+static void save_after_removal(void) {
+    rewrite_all_records();
+    write_item_count();
+}
+
+static int32_t first_unfinished_from(int32_t i) {
+    for (int32_t k = i; k < downloads.item_count; k++)
+        if (downloads.items[k].state != Finished) return k;
+    return -1;
+}
+
+void apply_pending_removal(void) {
+    AppState &s = app_state;
+    if (s.removal_requested == 0) return;
+    int32_t i = downloads.selected_item;
+    if ((s.menu_entry == MENU_REMOVE || s.removal_by_key == 1) && valid_index(i)) {
+        int32_t top = s.thumb_top;
+        release_item(downloads.items[i]);
+        remove_table_record(i);
+        downloads.selected_item = -1;
+        if (s.removal_by_key == 1) {
+            if (s.show_finished == 1 && i != downloads.item_count)
+                downloads.selected_item = i;
+            else if (s.show_finished == 0)
+                downloads.selected_item = first_unfinished_from(i);
+        }
+        save_after_removal();
+        rebuild_visible_list();
+        set_scroll_thumb(0, top, 1);
+    }
+    s.removal_requested = 0;
+}
+
+void remove_finished_items(void) {
+    int32_t top = app_state.thumb_top;
+    int removed = 0;
+    for (int32_t i = 0; i < downloads.item_count;) {
+        if (downloads.items[i].state != Finished) {
+            i++;
+            continue;
+        }
+        release_item(downloads.items[i]);
+        remove_table_record(i);
+        removed = 1;  // index i is looked at again: it now holds the next item
+    }
+    if (!removed) return;
+    save_after_removal();
+    rebuild_visible_list();
+    set_scroll_thumb(0, top, 1);
+}
+
+void refresh_after_sample(void) {
+    if (app_state.show_finished == 0) rebuild_keeping_scroll();
+}
+
+// -------------------------------------------------------- [AFTER LOADING]
+
+void resume_loaded_items(void) {
+    uint32_t now = plat_tick();
+    for (int32_t i = 0; i < downloads.item_count; i++) {
+        DownloadItem &item = downloads.items[i];
+        uint32_t state = item.state;
+        if (state != Connecting && state != ReceivingHeaders && state != WaitingRetry &&
+            state != RestartFromZero)
+            continue;
+        item.buffer = buffer_alloc();
+        // The stored tick belongs to the earlier run; idle time starts now.
+        item.lastActivityTick = now;
+        item.requestStage = 0;
+        item.redirectedPage = 0;
+        if (state == RestartFromZero) {
+            // The stream is asked for from byte 0, so the file is written from
+            // byte 0 too (a transfer from 0 cuts the file first).
+            item.doneSize = 0;
+        } else {
+            item.state = Connecting;
+            check_output_file(item);
+        }
+    }
+}
