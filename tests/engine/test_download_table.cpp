@@ -1,0 +1,197 @@
+// The download table: its bounds, growth, removal, load preparation and
+// the receive buffers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/download_table.h"
+
+namespace {
+
+struct DownloadTableTest : testing::Test {
+    void SetUp() override { free_table(); }
+    void TearDown() override { free_table(); }
+
+    static void name_item(int i, const char *page) {
+        strncpy(downloads.items[i].pageAddress, page, sizeof downloads.items[i].pageAddress - 1);
+    }
+};
+
+bool all_zero(const DownloadItem &item) {
+    const unsigned char *p = (const unsigned char *)&item;
+    for (size_t i = 0; i < sizeof item; i++)
+        if (p[i]) return false;
+    return true;
+}
+
+TEST_F(DownloadTableTest, CountBoundsAcceptZeroToTenMillionOnly) {
+    EXPECT_FALSE(item_count_allowed(-1));
+    EXPECT_FALSE(item_count_allowed(INT32_MIN));
+    EXPECT_TRUE(item_count_allowed(0));
+    EXPECT_TRUE(item_count_allowed(10000000));
+    EXPECT_FALSE(item_count_allowed(10000001));
+
+    // Refused counts leave no table behind.
+    EXPECT_EQ(0, allocate_table(-1));
+    EXPECT_EQ(nullptr, downloads.items);
+    EXPECT_EQ(0, allocate_table(10000001));
+    EXPECT_EQ(nullptr, downloads.items);
+    EXPECT_EQ(0, downloads.item_count);
+}
+
+TEST_F(DownloadTableTest, AllocationIsZeroFilledWithHundredFreeAndTenSpare) {
+    ASSERT_EQ(1, allocate_table(5));
+    EXPECT_EQ(5, downloads.item_count);
+    EXPECT_EQ(105, downloads.table_capacity);
+    // All count + 110 records exist and are zero (the spare ones included).
+    for (int i = 0; i < 5 + 110; i++) ASSERT_TRUE(all_zero(downloads.items[i])) << i;
+}
+
+TEST_F(DownloadTableTest, EmptyTableHasItsCandidateAtIndexZero) {
+    ASSERT_EQ(1, allocate_table(0));
+    EXPECT_EQ(100, downloads.table_capacity);
+    name_item(0, "http://example.test/v/1");
+    EXPECT_EQ(1, grow_table_if_needed());  // room enough: nothing moves
+    EXPECT_STREQ("http://example.test/v/1", downloads.items[0].pageAddress);
+}
+
+TEST_F(DownloadTableTest, GrowsWhenOnlyTheCandidateFitsAndCarriesIt) {
+    ASSERT_EQ(1, allocate_table(0));
+    // capacity 100 == item_count + 2: still room, the array stays.
+    downloads.item_count = 98;
+    DownloadItem *before = downloads.items;
+    EXPECT_EQ(1, grow_table_if_needed());
+    EXPECT_EQ(before, downloads.items);
+    EXPECT_EQ(100, downloads.table_capacity);
+
+    // capacity 100 == item_count + 1: the table moves to item_count + 100.
+    downloads.item_count = 99;
+    for (int i = 0; i < 99; i++) downloads.items[i].doneSize = (uint32_t)(i + 1);
+    name_item(99, "http://example.test/candidate");
+    downloads.items[99].siteKind = 17;
+    ASSERT_EQ(1, grow_table_if_needed());
+    EXPECT_EQ(199, downloads.table_capacity);
+    for (int i = 0; i < 99; i++) ASSERT_EQ((uint32_t)(i + 1), downloads.items[i].doneSize);
+    EXPECT_STREQ("http://example.test/candidate", downloads.items[99].pageAddress);
+    EXPECT_EQ(17, downloads.items[99].siteKind);
+    // The new records beyond the candidate, spare ones included, are empty.
+    for (int i = 100; i < 199 + 10; i++) ASSERT_TRUE(all_zero(downloads.items[i])) << i;
+}
+
+TEST_F(DownloadTableTest, RemovalMovesLaterRecordsAndTheCandidateDown) {
+    ASSERT_EQ(1, allocate_table(4));
+    name_item(0, "a");
+    name_item(1, "b");
+    name_item(2, "c");
+    name_item(3, "d");
+    name_item(4, "candidate");
+
+    remove_table_record(1);
+    EXPECT_EQ(3, downloads.item_count);
+    EXPECT_STREQ("a", downloads.items[0].pageAddress);
+    EXPECT_STREQ("c", downloads.items[1].pageAddress);
+    EXPECT_STREQ("d", downloads.items[2].pageAddress);
+    EXPECT_STREQ("candidate", downloads.items[3].pageAddress);
+
+    // Removing the last item leaves the candidate at the freed index.
+    remove_table_record(2);
+    EXPECT_EQ(2, downloads.item_count);
+    EXPECT_STREQ("c", downloads.items[1].pageAddress);
+    EXPECT_STREQ("candidate", downloads.items[2].pageAddress);
+
+    // Indices outside the list change nothing.
+    remove_table_record(2);
+    remove_table_record(-1);
+    EXPECT_EQ(2, downloads.item_count);
+    EXPECT_STREQ("candidate", downloads.items[2].pageAddress);
+}
+
+TEST_F(DownloadTableTest, LoadingClearsHandlesAndQueuesUnfinishedStates) {
+    const int codes = 13;  // 0 .. 12
+    DownloadItem items[codes];
+    for (int code = 0; code < codes; code++) {
+        DownloadItem &it = items[code];
+        memset(&it, 0, sizeof it);
+        it.state = (uint32_t)code;
+        // Values a previous run left behind.
+        it.socket = 77;
+        it.file = 0x1234;
+        it.buffer = 3;
+        it.bufferFill = 500;
+        it.retryCount = 2;
+        it.userStarted = 1;
+        it.lastActivityTick = 123456;
+        it.doneSize = 1000;
+        it.totalSize = 5000;
+        it.requestStage = 2;
+        strcpy(it.fileName, "clip 1f.flv");
+    }
+    prepare_loaded_items(items, codes);
+
+    const uint32_t expected[codes] = {Queued,       Queued,     Queued,           Queued,
+                                      Queued,       Queued,     Finished,         RestartFromZero,
+                                      Connecting,   ReceivingHeaders, WaitingRetry, 11, 12};
+    for (int code = 0; code < codes; code++) {
+        const DownloadItem &it = items[code];
+        SCOPED_TRACE(code);
+        EXPECT_EQ(expected[code], it.state);
+        EXPECT_EQ(0u, it.socket);
+        EXPECT_EQ(0u, it.file);
+        EXPECT_EQ(0u, it.buffer);
+        EXPECT_EQ(0u, it.bufferFill);
+        EXPECT_EQ(0, it.retryCount);
+        EXPECT_EQ(0, it.userStarted);
+        // What the record knows about the transfer stays.
+        EXPECT_EQ(123456u, it.lastActivityTick);
+        EXPECT_EQ(1000u, it.doneSize);
+        EXPECT_EQ(5000u, it.totalSize);
+        EXPECT_EQ(2, it.requestStage);
+        EXPECT_STREQ("clip 1f.flv", it.fileName);
+    }
+}
+
+TEST_F(DownloadTableTest, ReceiveBuffersAreHandedOutByReusableHandles) {
+    int base = buffers_in_use();
+    uint32_t a = buffer_alloc();
+    uint32_t b = buffer_alloc();
+    ASSERT_NE(0u, a);
+    ASSERT_NE(0u, b);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(base + 2, buffers_in_use());
+    ASSERT_NE(nullptr, buffer_data(a));
+    EXPECT_NE(buffer_data(a), buffer_data(b));
+    // The whole buffer is usable.
+    memset(buffer_data(a), 'x', RECEIVE_BUFFER_SIZE);
+    EXPECT_EQ('x', buffer_data(a)[RECEIVE_BUFFER_SIZE - 1]);
+
+    uint32_t held = a;
+    buffer_release(&held);
+    EXPECT_EQ(0u, held);
+    EXPECT_EQ(nullptr, buffer_data(a));
+    EXPECT_EQ(base + 1, buffers_in_use());
+    uint32_t again = buffer_alloc();
+    EXPECT_EQ(a, again);  // the freed slot is taken first
+
+    // Handles that name nothing: no data, and releasing them frees nothing.
+    EXPECT_EQ(nullptr, buffer_data(0));
+    EXPECT_EQ(nullptr, buffer_data(RECEIVE_BUFFER_SLOTS + 1));
+    uint32_t stale = 0xDEADBEEF;
+    buffer_release(&stale);
+    EXPECT_EQ(0u, stale);
+    EXPECT_EQ(base + 2, buffers_in_use());
+
+    buffer_release(&again);
+    buffer_release(&b);
+    EXPECT_EQ(base, buffers_in_use());
+}
+
+TEST(DownloadTableStates, NamesCoverCodesOneToTenOnly) {
+    EXPECT_EQ(nullptr, item_state_name(0));
+    EXPECT_STREQ("Analysing", item_state_name(Analysing));
+    EXPECT_STREQ("Queued", item_state_name(Queued));
+    EXPECT_STREQ("WaitingRetry", item_state_name(WaitingRetry));
+    EXPECT_EQ(nullptr, item_state_name(11));
+    EXPECT_EQ(nullptr, item_state_name(0xFFFFFFFFu));
+}
+
+}  // namespace
