@@ -13,6 +13,7 @@
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "display/display.h"
+#include "engine/engine.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
 #include "resources/resources.h"
@@ -131,6 +132,10 @@ int startup(void) {
     write_request_token(app_state.startup_tick);
     free(app_state.skin_pixels);
     app_state.skin_pixels = nullptr;
+
+    // Transfers under way when the program last ended carry on at once; the
+    // output paths need the download folder and the second string batch.
+    resume_loaded_items();
 
     // 28-29: the heartbeat, the engine's limit and its timed work due at once.
     app_state.timer_started = plat_set_timer(app_state.window, PROGRAM_TIMER_ID, TIMER_PERIOD_MS);
