@@ -10,7 +10,7 @@
 
 enum StringEntry {
     STR_TRAY_PREFIX = 0,      // "Downloads now: " (15)
-    STR_SITE_PATTERN_1,       // first site pattern (12)... see site_pattern()
+    STR_SITE_PATTERN_1,       // a site pattern (11); use site_pattern()
     STR_PAGE_END_1,           // first page-complete marker (7)
     STR_HOST_PREFIX,          // "www." (4)
     STR_TRAY_SEPARATOR,       // " @ " (3)
@@ -37,7 +37,8 @@ enum StringEntry {
     STR_REQUEST_TAIL,         // " HTTP/1.1\r\n" (11)
     STR_HOST_LABEL,           // "Host: " (6)
     STR_LENGTH_HEADER,        // "Content-Length:" (15)
-    STR_SITE_PATTERN_2,       // site patterns 2..24 follow in order
+    STR_SITE_PATTERN_2,       // 23 more site patterns follow (entries 29-51);
+                              // their matching order is site_pattern()'s
     STR_WEB_PAGE = STR_SITE_PATTERN_2 + 23, // program's web page (22)
     STR_ENTRY_COUNT
 };
