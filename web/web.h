@@ -3,13 +3,32 @@
 
 #include <cstdint>
 
+// Size of the request area at the start of the text scratch buffer (the
+// host name follows at character 10,000).
+static const int BUILD_REQUEST_CAP = 10000;
+// Longest a connect may block the window before it is given up.
+static const int CONNECT_TIMEOUT_MS = 4000;
+// Page text may use the first PAGE_WINDOW bytes of a receive buffer.
+static const uint32_t PAGE_WINDOW = 322491;
+// A page answer of at most this many bytes may redirect the page.
+static const uint32_t SHORT_REDIRECT_MAX = 999;
+// Redirects followed in one attempt (from the page request to the stream's
+// answer) before the item is given up.
+static const int REDIRECT_LIMIT = 10;
+
+// ------------------------------------------------------------- requests
+
 // Splits address, builds the request, connects (direct or through the
-// proxy), sends once; stores the socket or 0 in *socket_slot.
+// proxy), sends once; stores the socket or 0 in *socket_slot.  The address
+// may name a port ("host:port/path"); range_start 0 asks for no range.
 void open_request(uint32_t *socket_slot, int proxy_mode, const char *address,
-                  int bare_host, int32_t range_start);
-// Assembles the request into out; returns its length.  path may be null.
+                  int bare_host, uint32_t range_start);
+// Assembles the request into out (BUILD_REQUEST_CAP bytes); returns its
+// length.  path may be null.
 int build_request(char *out, const char *host, const char *path, int bare_host,
-                  int32_t range_start, int proxy_mode);
+                  uint32_t range_start, int proxy_mode);
+
+// ------------------------------------------------------------ responses
 
 // Sets app_state.bytes_available for item i's socket (0 on none or error).
 void query_available(int i);
@@ -19,13 +38,53 @@ int find_header(int i, const char *name);
 // Copies the header value at the search cursor into out (at most
 // out_size - 1 characters, terminated); returns its length.
 int read_header_value(int i, int stop_at_space, char *out, int out_size);
+// The reading pass of the page fetch: reads what is waiting into the page
+// window (analysing and emptying a full window first).  1 when something
+// was waiting and the item holds a buffer.
+int read_page_data(int i);
+// Status code of the received answer's first line; 0 while that line is
+// incomplete or is not an HTTP status line.
+int response_status(int i);
+// Stages 1 and 2: follows a redirect header into streamAddress (stage 2).
+// 1 when the answer was a redirect (followed, or the item given up after
+// too many).
+int follow_stream_redirect(int i);
+// Stage 2 after the redirect check: status and length of the stream's
+// answer.  A length probe (stream_mode 0) ends Queued; otherwise the output
+// file is opened and the item is ReceivingHeaders.
+void take_stream_answer(int i, uint32_t range_start, int stream_mode);
+
+// ----------------------------------------------------------- site rules
 
 // Runs item i's site rule on its page text; non-zero when found.
 int extract_stream_address(int i);
 // Second-page rule for kinds 8, 13 and 18 (key null for 18).
 void extract_second_page(int i, const char *key);
-// Common ending of a successful rule.
-void finish_page(int i);
+// Common ending of a successful rule: names the file, closes the page
+// connection, moves to next_stage; returns 1 (found).
+int finish_page(int i, int next_stage);
+// 1 when name can be used as a file inside the download folder: not empty,
+// not "." or "..", no path separator.
+int file_name_is_safe(const char *name);
+
+// ------------------------------------------------------------ the driver
 
 // One network step of item i from its page to the stream's length.
-void fetch_page(int i, int32_t range_start, int stream_mode);
+void fetch_page(int i, uint32_t range_start, int stream_mode);
+
+// Bookkeeping of the request in flight, kept in the item's receive buffer
+// beyond the page window (so it moves with the item and the record keeps
+// its layout): the address last asked for, and the redirects followed in
+// the current attempt.
+void note_request(int i, const char *address);
+// The noted address ("" when none).
+const char *noted_request(int i);
+void reset_redirects(int i);
+// Counts one more redirect; 0 when the limit has been passed.
+int count_redirect(int i);
+// Writes a redirect target into out (cap bytes with its NUL): a target
+// beginning with "/" is taken relative to the host (and port) of the
+// request it answers, one beginning with "//" names a new host.
+void resolve_redirect(int i, const char *target, char *out, int cap);
+// Gives item i up as Failed and writes its record.
+void give_up_item(int i);
