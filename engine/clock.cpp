@@ -27,19 +27,15 @@ static const int KEY_DIGIT_9 = 57;
 // pending_key: 0 none, +code newly pressed, -code handled and still held.
 // A key is thus acted on once per press, at the first message after it
 // went down, and only the lowest of several held digits counts.
-static void poll_digit_keys(void) {
+void poll_keys(void) {
     AppState &s = app_state;
     for (int key = KEY_DIGIT_0; key <= KEY_DIGIT_9; key++) {
         if (plat_key_down(key)) {
             if (s.pending_key != -key) s.pending_key = key;
-            return;
+            break;
         }
         if (s.pending_key == -key) s.pending_key = 0;
     }
-}
-
-static void poll_backspace(void) {
-    AppState &s = app_state;
     if (plat_key_down(PLAT_VK_BACK)) {
         if (s.pending_key != -PLAT_VK_BACK) s.pending_key = PLAT_VK_BACK;
     } else if (s.pending_key == -PLAT_VK_BACK) {
@@ -47,10 +43,13 @@ static void poll_backspace(void) {
     }
 }
 
+void mark_key_handled(void) {
+    if (app_state.pending_key > 0) app_state.pending_key = -app_state.pending_key;
+}
+
 void per_message_step(const char *text, const char *params) {
     AppState &s = app_state;
-    poll_digit_keys();
-    poll_backspace();
+    poll_keys();
     s.now_tick = plat_tick();
     if (text) shell_open(text, params);
     if (s.settings_open) apply_settings_key();
@@ -61,7 +60,7 @@ void per_message_step(const char *text, const char *params) {
         apply_pending_removal();
         s.removal_requested = 0;
     }
-    if (s.pending_key > 0) s.pending_key = -s.pending_key;
+    mark_key_handled();
 }
 
 // ---------------------------------------------------------------- [SPEED]

@@ -37,6 +37,10 @@ void resume_loaded_items(void);
 
 // Clock, key latches, Delete key and shell hand-over; run for every message.
 void per_message_step(const char *text, const char *params);
+// Its key latch: poll_keys latches a fresh digit (48..57) or Backspace (8)
+// in pending_key; mark_key_handled turns a fresh key into a held one.
+void poll_keys(void);
+void mark_key_handled(void);
 // The sample-time work: sums, automatic removal, status text, list refresh.
 void take_speed_sample(void);
 // Speed of item i after a sample: the mean of its old speed and the bytes of

@@ -116,7 +116,7 @@ static uint32_t serve_item(int i) {
     if (item.state == Connecting) {
         idle = now - item.lastActivityTick;
         count_active(item);
-        fetch_page(i, (int32_t)item.doneSize, 1);
+        fetch_page(i, item.doneSize, 1);
     }
     if (item.state == RestartFromZero) {
         idle = now - item.lastActivityTick;

@@ -1,0 +1,361 @@
+// The engine step on the fake clock, with no network: the regulation of
+// running downloads, time-outs, retries and the give-up, the offline mode,
+// the speed sample and the key latch.
+#include "engine/engine_fixture.h"
+#include "display/display.h"
+#include "ui/ui.h"
+
+namespace {
+
+struct EngineStepTest : EngineFixture {
+    // Nothing can connect: every connection attempt finds no host.
+    static void no_network() {
+        fake_fail(FAULT_RESOLVE, 1, 1);
+        fake_fail(FAULT_CONNECT, 1, 1);
+    }
+    static std::vector<uint32_t> states() {
+        std::vector<uint32_t> s;
+        for (int32_t i = 0; i < downloads.item_count; i++) s.push_back(downloads.items[i].state);
+        return s;
+    }
+    // A download that is running without a connection: it neither reads nor
+    // completes while the test looks at it.
+    static void running(int i, int user_started) {
+        DownloadItem &it = downloads.items[i];
+        it.state = Downloading;
+        it.totalSize = 10000000;
+        it.userStarted = (int16_t)user_started;
+        it.lastActivityTick = app_state.now_tick;
+    }
+    // Steps up to and including the next speed sample.
+    static void until_sample() {
+        for (int k = 0; k < 30; k++) {
+            step(25);
+            if (app_state.sample_due) return;
+        }
+        FAIL() << "no sample in 750 ms";
+    }
+};
+
+const uint32_t Q = Queued, C = Connecting, W = WaitingRetry, D = Downloading;
+
+TEST_F(EngineStepTest, regulation_starts_the_lowest_queued_item_one_per_sample_up_to_the_limit) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued),
+           engine_item("vidcue.test/watch/c", 3, Queued), engine_item("vidcue.test/watch/d", 3, Queued)},
+          2);
+    go_online();
+    no_network();
+    until_sample();  // the first step after start-up samples at once
+    EXPECT_EQ((std::vector<uint32_t>{C, Q, Q, Q}), states());
+    EXPECT_EQ(0, item(0).userStarted);
+    step(25);
+    EXPECT_EQ((std::vector<uint32_t>{W, Q, Q, Q}), states());  // no host: waits for its retry
+    EXPECT_EQ(1, item(0).retryCount);
+    until_sample();
+    EXPECT_EQ((std::vector<uint32_t>{W, C, Q, Q}), states());
+    until_sample();
+    until_sample();
+    // Two are running (waiting counts as running): nothing more starts.
+    EXPECT_EQ((std::vector<uint32_t>{W, W, Q, Q}), states());
+    EXPECT_EQ(2, app_state.active_count);
+}
+
+TEST_F(EngineStepTest, limit_zero_starts_nothing_and_pushes_back_one_download_per_sample) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued),
+           engine_item("vidcue.test/watch/c", 3, Queued), engine_item("vidcue.test/watch/d", 3, Queued)},
+          0);
+    go_online();
+    running(0, 0);
+    running(1, 1);
+    running(2, 0);
+    until_sample();
+    // The highest-indexed running download that the engine started yields.
+    EXPECT_EQ((std::vector<uint32_t>{D, D, Q, Q}), states());
+    // The push-back saves the record (its tick is this step's).
+    EXPECT_EQ(app_state.now_tick, stored(2, 8));
+    until_sample();
+    EXPECT_EQ((std::vector<uint32_t>{Q, D, Q, Q}), states());
+    until_sample();
+    until_sample();
+    // The one the user started runs on, outside the count.
+    EXPECT_EQ((std::vector<uint32_t>{Q, D, Q, Q}), states());
+    EXPECT_EQ(0, app_state.active_count);
+    EXPECT_EQ(1, app_state.downloading_count);
+}
+
+TEST_F(EngineStepTest, user_started_downloads_do_not_count_against_the_limit) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued),
+           engine_item("vidcue.test/watch/c", 3, Queued)},
+          1);
+    go_online();
+    no_network();
+    running(0, 1);
+    until_sample();
+    EXPECT_EQ((std::vector<uint32_t>{D, C, Q}), states());
+    until_sample();
+    until_sample();
+    EXPECT_EQ((std::vector<uint32_t>{D, W, Q}), states());
+    // Started by hand, the third runs too, and neither is pushed back.
+    downloads.selected_item = 2;
+    app_state.menu_entry = 1;
+    run_menu_command();
+    EXPECT_EQ(1, item(2).userStarted);
+    until_sample();
+    until_sample();
+    EXPECT_EQ(1, app_state.active_count);
+    EXPECT_EQ((uint32_t)Downloading, item(0).state);
+    EXPECT_NE((uint32_t)Queued, item(2).state);
+}
+
+TEST_F(EngineStepTest, failed_connections_are_retried_after_twenty_seconds_then_given_up) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued)}, 1);
+    go_online();
+    no_network();
+    until_sample();
+    step(25);
+    ASSERT_EQ((uint32_t)WaitingRetry, item(0).state);
+    ASSERT_EQ(1, item(0).retryCount);
+
+    step(20000);  // exactly 20 s idle: not yet
+    EXPECT_EQ((uint32_t)WaitingRetry, item(0).state);
+    step(1);
+    // Retried: fetched again from the page, one more retry counted, and the
+    // new connection fails again.
+    EXPECT_EQ((uint32_t)Connecting, item(0).state);
+    EXPECT_EQ(2, item(0).retryCount);
+    EXPECT_EQ(0, item(0).requestStage);
+    step(25);
+    EXPECT_EQ((uint32_t)WaitingRetry, item(0).state);
+    EXPECT_EQ(3, item(0).retryCount);
+
+    step(ITEM_TIMEOUT_MS + 1);
+    EXPECT_EQ((uint32_t)Failed, item(0).state);
+    EXPECT_EQ(0u, item(0).buffer);
+    EXPECT_EQ(0, app_state.online);
+    EXPECT_EQ((int32_t)app_state.now_tick, app_state.engine_tick);
+}
+
+TEST_F(EngineStepTest, two_items_given_up_in_one_step_both_fail) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued)}, 0);
+    go_online();
+    for (int i = 0; i < 2; i++) {
+        item(i).state = WaitingRetry;
+        item(i).retryCount = 3;
+        item(i).lastActivityTick = app_state.now_tick - 30000;
+    }
+    step(25);
+    EXPECT_EQ((std::vector<uint32_t>{(uint32_t)Failed, (uint32_t)Failed}), states());
+    EXPECT_EQ(0, app_state.online);
+}
+
+TEST_F(EngineStepTest, time_out_retry_starts_over_from_the_captured_page) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued)}, 0);
+    go_online();
+    no_network();
+    // A transfer gone silent: file open, bytes held, a redirect target in
+    // its buffer from an earlier page redirect.
+    DownloadItem &it = item(0);
+    it.state = WaitingRetry;
+    it.buffer = buffer_alloc();
+    it.bufferFill = 500;
+    it.sampleBytes = 70;
+    it.speed = 9000;
+    it.requestStage = 2;
+    it.redirectedPage = 1;
+    it.doneSize = 4000;
+    it.file = plat_create_new_rw(dir.file("held.flv").c_str());
+    it.lastActivityTick = app_state.now_tick;
+
+    step(ITEM_TIMEOUT_MS + 1);
+    EXPECT_EQ((uint32_t)Connecting, it.state);
+    EXPECT_EQ(0, it.requestStage);
+    EXPECT_EQ(0, it.redirectedPage);  // the page asked for is pageAddress again
+    EXPECT_EQ(0u, it.bufferFill);
+    EXPECT_EQ(0u, it.sampleBytes);
+    EXPECT_EQ(0u, it.speed);
+    EXPECT_EQ(PLAT_INVALID_FILE, it.file);
+    EXPECT_NE(0u, it.buffer);
+    EXPECT_EQ(4000u, it.doneSize);
+    EXPECT_EQ(1, it.retryCount);
+    // Retries change memory only; the stored record catches up later.
+    EXPECT_EQ((uint32_t)Queued, stored(0, REC_STATE));
+
+    // A tick from the future counts as idle too (compared unsigned).
+    item(1).state = WaitingRetry;
+    item(1).lastActivityTick = app_state.now_tick + 5000;
+    step(25);
+    EXPECT_EQ((uint32_t)Connecting, item(1).state);
+    EXPECT_EQ(1, item(1).retryCount);
+}
+
+TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_seconds) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued)}, 1);
+    // The probe goes through a proxy on a port where nothing listens.
+    use_testweb(closed_loopback_port());
+    item(1).state = Failed;
+    step(25);  // 3,525 ms after start-up's base: no probe yet
+    EXPECT_EQ(0, app_state.offline_notice);
+    EXPECT_EQ((uint32_t)Failed, item(1).state);
+    step(2500);  // past 6 s: the probe runs and fails
+    EXPECT_EQ(0, app_state.online);
+    EXPECT_EQ(1, app_state.offline_notice);
+    // Everything given up while the network was down is queued again,
+    // but nothing starts while offline.
+    EXPECT_EQ((std::vector<uint32_t>{Q, Q}), states());
+    for (int k = 0; k < 40; k++) step(25);
+    EXPECT_EQ((std::vector<uint32_t>{Q, Q}), states());
+
+    TestWeb &web = shared_testweb();
+    ASSERT_NE(0, web.port);
+    use_testweb(web.port);
+    step(5000);
+    EXPECT_EQ(0, app_state.online);  // the probe waits for its 6 seconds
+    step(1100);
+    EXPECT_EQ(1, app_state.online);
+    EXPECT_EQ(0, app_state.offline_notice);
+    until_sample();
+    EXPECT_NE((uint32_t)Queued, item(0).state);  // started once online
+    EXPECT_EQ((uint32_t)Queued, item(1).state);
+}
+
+TEST_F(EngineStepTest, starting_by_hand_probes_at_the_next_step_when_offline) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued)}, 1);
+    use_testweb(closed_loopback_port());
+    step(25);
+    ASSERT_EQ(0, app_state.online);
+    downloads.selected_item = 0;
+    app_state.menu_entry = 1;
+    run_menu_command();
+    EXPECT_EQ((int32_t)(app_state.now_tick + 8000), app_state.engine_tick);
+    step(25);
+    EXPECT_EQ(1, app_state.offline_notice);  // the probe ran (and failed)
+}
+
+TEST_F(EngineStepTest, speed_is_averaged_per_sample_and_shown_doubled_in_the_status_text) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued)}, 0);
+    go_online();
+    until_sample();
+    running(0, 1);
+    // 200,000 bytes in a period of 1,000 ms: 100,000 per 500 ms, averaged
+    // with the old speed 0.
+    item(0).sampleBytes = 200000;
+    app_state.sample_tick = (int32_t)(app_state.now_tick - 1000);
+    step(0);
+    EXPECT_EQ(1, app_state.sample_due);
+    EXPECT_EQ(50000u, item(0).speed);
+    EXPECT_EQ(0u, item(0).sampleBytes);
+    EXPECT_EQ(50000, app_state.total_speed);
+    // The status text of that sample was written before the item pass.
+    char speed[128] = "";
+    format_speed(speed, 0);
+    EXPECT_EQ(std::string("Downloads now: 0 @ ") + speed, app_state.status_text);
+
+    // Between samples the speed stays; a stall halves it at the next one.
+    step(400);
+    EXPECT_EQ(0, app_state.sample_due);
+    EXPECT_EQ(50000u, item(0).speed);
+    step(101);
+    EXPECT_EQ(25000u, item(0).speed);
+    format_speed(speed, 100000);
+    EXPECT_EQ(std::string("Downloads now: 1 @ ") + speed, app_state.status_text);
+    EXPECT_LE(strlen(app_state.status_text), 63u);
+}
+
+TEST_F(EngineStepTest, clock_going_back_takes_a_sample_at_once_as_if_500_ms_passed) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued)}, 0);
+    go_online();
+    until_sample();
+    running(0, 1);
+    item(0).sampleBytes = 1000;
+    item(0).speed = 0;
+    app_state.sample_tick = (int32_t)(app_state.now_tick + 100);  // "later" than now
+    step(0);
+    EXPECT_EQ(1, app_state.sample_due);
+    EXPECT_EQ(500u, item(0).speed);  // (1000 * 1.0 + 0) / 2
+    EXPECT_EQ((int32_t)app_state.now_tick, app_state.sample_tick);
+}
+
+TEST_F(EngineStepTest, size_sums_are_taken_over_every_item_without_overflow) {
+    start({engine_item("vidcue.test/watch/a", 3, Finished, 3000000000u, 3000000000u),
+           engine_item("vidcue.test/watch/b", 3, Stopped, 1000000000u, 3500000000u)},
+          0);
+    step(25);  // the first step samples, online or not
+    EXPECT_EQ(6500000000.0, app_state.sum_total_size);
+    EXPECT_EQ(4000000000.0, app_state.sum_done_size);
+}
+
+TEST_F(EngineStepTest, timer_message_runs_one_engine_step_while_the_window_is_hidden) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued)}, 1);
+    go_online();
+    no_network();
+    app_state.window_shown = 0;
+    fake_advance(25);
+    app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
+    per_message_step(nullptr, nullptr);
+    main_window_proc(app_state.window, PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0);
+    EXPECT_EQ((uint32_t)Connecting, item(0).state);  // started by that step's sample
+    main_window_proc(app_state.window, PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0);
+    EXPECT_EQ((uint32_t)WaitingRetry, item(0).state);  // and served by the next
+}
+
+// ---- the key latch
+
+struct KeyLatchTest : testing::Test {
+    void SetUp() override {
+        fake_reset();
+        app_state.pending_key = 0;
+    }
+    // One message: what the settings panel would see, then the latch.
+    static int32_t message() {
+        poll_keys();
+        int32_t seen = app_state.pending_key;
+        mark_key_handled();
+        return seen;
+    }
+};
+
+TEST_F(KeyLatchTest, a_held_digit_is_taken_once) {
+    fake_set_key('5', 1);
+    EXPECT_EQ('5', message());
+    EXPECT_EQ(-'5', message());
+    EXPECT_EQ(-'5', message());
+    fake_set_key('5', 0);
+    EXPECT_EQ(0, message());
+    fake_set_key('5', 1);
+    EXPECT_EQ('5', message());
+}
+
+TEST_F(KeyLatchTest, of_two_held_digits_the_lower_is_taken_then_the_higher_when_it_is_released) {
+    fake_set_key('7', 1);
+    fake_set_key('3', 1);
+    EXPECT_EQ('3', message());
+    EXPECT_EQ(-'3', message());
+    fake_set_key('3', 0);
+    EXPECT_EQ('7', message());
+    EXPECT_EQ(-'7', message());
+}
+
+TEST_F(KeyLatchTest, backspace_held_with_a_digit_repeats_at_every_message) {
+    fake_set_key(PLAT_VK_BACK, 1);
+    EXPECT_EQ(PLAT_VK_BACK, message());
+    EXPECT_EQ(-PLAT_VK_BACK, message());  // alone it is taken once
+    fake_set_key('4', 1);
+    EXPECT_EQ(PLAT_VK_BACK, message());
+    EXPECT_EQ(PLAT_VK_BACK, message());
+    EXPECT_EQ(PLAT_VK_BACK, message());
+}
+
+TEST_F(KeyLatchTest, per_message_step_reads_the_clock_and_leaves_the_key_handled) {
+    fake_set_tick(123456);
+    fake_set_key('0', 1);
+    app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
+    per_message_step(nullptr, nullptr);
+    EXPECT_EQ(123456u, app_state.now_tick);
+    EXPECT_EQ(-'0', app_state.pending_key);
+    EXPECT_TRUE(fake_shell_calls().empty());
+    per_message_step("/tmp/some file.flv", nullptr);
+    ASSERT_EQ(1u, fake_shell_calls().size());
+    EXPECT_EQ("/tmp/some file.flv", fake_shell_calls()[0].target);
+}
+
+}  // namespace

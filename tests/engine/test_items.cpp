@@ -1,0 +1,274 @@
+// The item operations: adding the offered address, starting and stopping,
+// the menu's page and file commands, removal (menu, Delete key, automatic)
+// with the list file rewritten, and interrupted transfers taken up after a
+// restart.
+#include "engine/engine_fixture.h"
+#include "ui/ui.h"
+
+namespace {
+
+struct ItemsTest : EngineFixture {
+    static void offer(const char *address, int32_t kind) {
+        DownloadItem &candidate = downloads.items[downloads.item_count];
+        memset(candidate.pageAddress, 0, sizeof candidate.pageAddress);
+        strncpy(candidate.pageAddress, address, 254);
+        candidate.siteKind = kind;
+        app_state.offer_pending = 1;
+        fake_set_clipboard(address);
+    }
+    static void menu(int entry, int32_t selected) {
+        app_state.menu_entry = entry;
+        downloads.selected_item = selected;
+        run_menu_command();
+        apply_pending_removal();
+    }
+    static void press_delete(int32_t selected) {
+        downloads.selected_item = selected;
+        app_state.current_message = PlatMessage{PLAT_WM_KEYDOWN, (uint32_t)PLAT_VK_DELETE, 0};
+        per_message_step(nullptr, nullptr);
+        app_state.current_message = PlatMessage{0, 0, 0};
+    }
+    static std::vector<std::string> addresses() {
+        std::vector<std::string> a;
+        for (int32_t i = 0; i < downloads.item_count; i++) a.push_back(downloads.items[i].pageAddress);
+        return a;
+    }
+    // Page addresses of the records stored in list.o, as many as its count.
+    std::vector<std::string> stored_addresses() const {
+        std::string bytes = list_bytes();
+        std::vector<std::string> a;
+        uint32_t count = get32(bytes, 32);
+        for (uint32_t i = 0; i < count && record_at((int)i) + 1204 <= bytes.size(); i++)
+            a.push_back(std::string(bytes.c_str() + record_at((int)i) + 52));
+        return a;
+    }
+};
+
+typedef std::vector<std::string> Names;
+
+TEST_F(ItemsTest, offered_address_becomes_an_analysing_item_stored_in_the_list) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued)});
+    offer("flvbay.test/watch/new", 2);
+    int buffers = buffers_in_use();
+    add_offered_download();
+    ASSERT_EQ(2, downloads.item_count);
+    EXPECT_EQ((uint32_t)Analysing, item(1).state);
+    EXPECT_EQ(2, item(1).siteKind);
+    EXPECT_NE(0u, item(1).buffer);
+    EXPECT_EQ(buffers + 1, buffers_in_use());
+    EXPECT_EQ(app_state.now_tick, item(1).lastActivityTick);
+    EXPECT_EQ(0, app_state.offer_pending);
+    EXPECT_EQ(nullptr, fake_clipboard());
+    EXPECT_EQ(2u, stored_count());
+    EXPECT_EQ((Names{"vidcue.test/watch/a", "flvbay.test/watch/new"}), stored_addresses());
+    EXPECT_EQ((uint32_t)Analysing, stored(1, REC_STATE));
+}
+
+TEST_F(ItemsTest, an_address_containing_a_listed_one_is_a_duplicate_and_a_prefix_is_not) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("flvbay.test/watch/bb", 2, Finished)});
+    app_state.show_finished = 0;
+    rebuild_visible_list();
+    offer("VIDCUE.test/watch/a&feature=x", 3);  // the search ignores case
+    add_offered_download();
+    EXPECT_EQ(2, downloads.item_count);
+    EXPECT_EQ(0, downloads.selected_item);
+    EXPECT_EQ(40, app_state.note_ticks);
+    EXPECT_EQ(nullptr, fake_clipboard());
+    EXPECT_EQ(0, app_state.offer_pending);
+
+    // A hidden finished duplicate turns finished items on and is selected.
+    app_state.note_ticks = 0;
+    offer("flvbay.test/watch/bb", 2);
+    add_offered_download();
+    EXPECT_EQ(2, downloads.item_count);
+    EXPECT_EQ(1, downloads.selected_item);
+    EXPECT_EQ(1, app_state.show_finished);
+    EXPECT_EQ(2, app_state.visible_count);
+
+    // Only a prefix of a listed address: a new item.
+    offer("flvbay.test/watch/b", 2);
+    add_offered_download();
+    EXPECT_EQ(3, downloads.item_count);
+    EXPECT_EQ(3u, stored_count());
+}
+
+TEST_F(ItemsTest, starting_checks_the_output_file_against_done_size) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued, 5000, 9000, "a.flv"),
+           engine_item("vidcue.test/watch/b", 3, Queued, 5000, 9000, "b.flv"),
+           engine_item("vidcue.test/watch/c", 3, Queued, 5000, 9000, "c.flv"),
+           engine_item("vidcue.test/watch/d", 3, Finished, 9000, 9000, "d.flv")});
+    write_file(dir.file("b.flv"), std::string(3000, 'b'));  // shorter than doneSize
+    write_file(dir.file("c.flv"), std::string(7000, 'c'));  // longer: resumes at doneSize
+    write_file(dir.file("d.flv"), std::string(9000, 'd'));
+    for (int i = 0; i < 4; i++) start_item(i, i % 2);
+    EXPECT_EQ(0u, item(0).doneSize);     // no file: from byte 0
+    EXPECT_EQ(3000u, item(1).doneSize);  // the file's length: no hole is left
+    EXPECT_EQ(5000u, item(2).doneSize);
+    EXPECT_EQ(0u, item(3).doneSize);     // a finished item is fetched again
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ((uint32_t)Connecting, item(i).state);
+        EXPECT_EQ(i % 2, item(i).userStarted);
+        EXPECT_NE(0u, item(i).buffer);
+        EXPECT_EQ(0u, item(i).file);
+        EXPECT_EQ(0, item(i).requestStage);
+    }
+    // The file is not held open: the transfer can open it later.
+    plat_file f = plat_open_existing_rw(dir.file("c.flv").c_str());
+    EXPECT_NE(PLAT_INVALID_FILE, f);
+    plat_close(f);
+    // Starting is not saved by itself.
+    EXPECT_EQ((uint32_t)Queued, stored(0, REC_STATE));
+}
+
+TEST_F(ItemsTest, stopping_releases_everything_keeps_the_progress_and_saves) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued, 4000, 9000, "a.flv")});
+    write_file(dir.file("a.flv"), std::string(4000, 'a'));
+    menu(1, 0);
+    ASSERT_EQ((uint32_t)Connecting, item(0).state);
+    ASSERT_EQ(1, item(0).userStarted);
+    int buffers = buffers_in_use();
+    menu(2, 0);
+    EXPECT_EQ((uint32_t)Stopped, item(0).state);
+    EXPECT_EQ(0u, item(0).buffer);
+    EXPECT_EQ(buffers - 1, buffers_in_use());
+    EXPECT_EQ(0, item(0).userStarted);
+    EXPECT_EQ(4000u, item(0).doneSize);
+    EXPECT_EQ((uint32_t)Stopped, stored(0, REC_STATE));
+    EXPECT_EQ(4000u, stored(0, REC_DONE));
+    // Stop is not offered for a finished item; nothing changes.
+    item(0).state = Finished;
+    menu(2, 0);
+    EXPECT_EQ((uint32_t)Finished, item(0).state);
+    EXPECT_EQ(1, downloads.item_count);
+}
+
+TEST_F(ItemsTest, menu_opens_the_page_and_shows_an_existing_file) {
+    start({engine_item("vidcue.test/watch/a?x=1", 3, Finished, 10, 10, "clip 1A2B.flv"),
+           engine_item("vidcue.test/watch/b", 3, Queued, 0, 0, "missing.flv")});
+    write_file(dir.file("clip 1A2B.flv"), "0123456789");
+    menu(4, 0);
+    ASSERT_EQ(1u, fake_shell_calls().size());
+    EXPECT_EQ("http://vidcue.test/watch/a?x=1", fake_shell_calls()[0].target);
+    menu(5, 0);
+    ASSERT_EQ(2u, fake_shell_calls().size());
+    EXPECT_EQ(PLAT_SHOW_FILE_PROGRAM, fake_shell_calls()[1].target);
+    EXPECT_EQ(std::string(PLAT_SHOW_FILE_PREFIX) + "./clip 1A2B.flv", fake_shell_calls()[1].params);
+    menu(5, 1);  // no file: nothing to show
+    menu(4, 7);  // no such item
+    EXPECT_EQ(2u, fake_shell_calls().size());
+    EXPECT_EQ(2, downloads.item_count);
+}
+
+TEST_F(ItemsTest, removal_from_the_menu_rewrites_the_list_and_its_count) {
+    start({engine_item("a.test/1", 3, Queued), engine_item("a.test/2", 3, Queued, 0, 0, "two.flv"),
+           engine_item("a.test/3", 3, Queued)});
+    write_file(dir.file("two.flv"), "kept");
+    start_item(1, 1);
+    int buffers = buffers_in_use();
+    menu(3, 1);
+    EXPECT_EQ((Names{"a.test/1", "a.test/3"}), addresses());
+    EXPECT_EQ(buffers - 1, buffers_in_use());
+    EXPECT_EQ(-1, downloads.selected_item);
+    EXPECT_EQ(0, app_state.removal_requested);
+    EXPECT_EQ(2u, stored_count());
+    EXPECT_EQ((Names{"a.test/1", "a.test/3"}), stored_addresses());
+    EXPECT_EQ("kept", read_file(dir.file("two.flv")));  // the file on disk stays
+
+    // Other entries never remove, whatever the selection.
+    menu(2, 0);
+    menu(9, 0);
+    menu(3, 5);
+    EXPECT_EQ(2, downloads.item_count);
+    menu(3, 1);
+    menu(3, 0);
+    EXPECT_EQ(0, downloads.item_count);
+    EXPECT_EQ(0u, stored_count());
+}
+
+TEST_F(ItemsTest, delete_key_selects_the_item_that_moves_into_the_place) {
+    start({engine_item("a.test/1", 3, Queued), engine_item("a.test/2", 3, Finished),
+           engine_item("a.test/3", 3, Queued), engine_item("a.test/4", 3, Queued)});
+    app_state.show_finished = 1;
+    press_delete(1);
+    EXPECT_EQ((Names{"a.test/1", "a.test/3", "a.test/4"}), addresses());
+    EXPECT_EQ(1, downloads.selected_item);
+    EXPECT_EQ(3u, stored_count());
+    press_delete(2);  // the last one: nothing moves into its place
+    EXPECT_EQ(-1, downloads.selected_item);
+    EXPECT_EQ((Names{"a.test/1", "a.test/3"}), stored_addresses());
+
+    // Only while the window is shown.
+    app_state.window_shown = 0;
+    press_delete(0);
+    EXPECT_EQ(2, downloads.item_count);
+}
+
+TEST_F(ItemsTest, delete_key_with_finished_hidden_selects_the_next_unfinished_item) {
+    start({engine_item("a.test/1", 3, Queued), engine_item("a.test/2", 3, Finished),
+           engine_item("a.test/3", 3, Finished), engine_item("a.test/4", 3, Queued)});
+    app_state.show_finished = 0;
+    press_delete(0);
+    EXPECT_EQ((Names{"a.test/2", "a.test/3", "a.test/4"}), addresses());
+    EXPECT_EQ(2, downloads.selected_item);
+    press_delete(2);
+    EXPECT_EQ(-1, downloads.selected_item);  // only finished ones follow
+    EXPECT_EQ((Names{"a.test/2", "a.test/3"}), stored_addresses());
+}
+
+TEST_F(ItemsTest, finished_items_are_removed_at_the_sample_when_asked) {
+    start({engine_item("a.test/1", 3, Finished), engine_item("a.test/2", 3, Finished),
+           engine_item("a.test/3", 3, Queued), engine_item("a.test/4", 3, Finished)},
+          0);
+    step(25);  // a sample with automatic removal off
+    EXPECT_EQ(4, downloads.item_count);
+    app_state.auto_remove_finished = 1;
+    step(501);
+    EXPECT_EQ((Names{"a.test/3"}), addresses());
+    EXPECT_EQ(1u, stored_count());
+    EXPECT_EQ((Names{"a.test/3"}), stored_addresses());
+    EXPECT_EQ(1, app_state.visible_count);
+}
+
+TEST_F(ItemsTest, hidden_finished_items_drop_out_of_the_list_at_the_sample) {
+    start({engine_item("a.test/1", 3, Queued), engine_item("a.test/2", 3, Queued)}, 0);
+    app_state.show_finished = 0;
+    step(25);
+    EXPECT_EQ(2, app_state.visible_count);
+    item(0).state = Finished;
+    step(100);
+    EXPECT_EQ(2, app_state.visible_count);  // not before the next sample
+    step(401);
+    EXPECT_EQ(1, app_state.visible_count);
+    EXPECT_EQ(1, app_state.visible_rows[0]);
+}
+
+TEST_F(ItemsTest, interrupted_transfers_resume_at_once_after_a_restart) {
+    DownloadItem restart = engine_item("a.test/7", 3, RestartFromZero, 700, 900, "r.flv");
+    restart.buffer = 77;  // handles from the earlier run mean nothing
+    restart.socket = 12;
+    restart.file = 13;
+    restart.lastActivityTick = 42;
+    // One file shorter than its doneSize, one as long; the others missing.
+    write_file(dir.file("h.flv"), std::string(500, 'h'));
+    write_file(dir.file("c.flv"), std::string(800, 'c'));
+    int before = buffers_in_use();
+    start({engine_item("a.test/8", 3, Connecting, 800, 900, "c.flv"),
+           engine_item("a.test/9", 3, ReceivingHeaders, 800, 900, "h.flv"),
+           engine_item("a.test/10", 3, WaitingRetry, 800, 900, "w.flv"), restart,
+           engine_item("a.test/6", 3, Finished, 900, 900), engine_item("a.test/3", 3, Downloading, 5, 900)});
+    const uint32_t expect_state[] = {Connecting, Connecting, Connecting, RestartFromZero, Finished, Queued};
+    const uint32_t expect_done[] = {800, 500, 0, 0, 900, 5};
+    for (int i = 0; i < 6; i++) {
+        EXPECT_EQ(expect_state[i], item(i).state) << i;
+        EXPECT_EQ(expect_done[i], item(i).doneSize) << i;
+        bool running = i < 4;
+        EXPECT_EQ(running, item(i).buffer != 0) << i;
+        if (running) EXPECT_EQ(plat_tick(), item(i).lastActivityTick) << i;
+        EXPECT_EQ(0u, item(i).socket);
+        EXPECT_EQ(0u, item(i).file);
+        EXPECT_EQ(0, item(i).requestStage);
+    }
+    EXPECT_EQ(before + 4, buffers_in_use());
+}
+
+}  // namespace
