@@ -1,0 +1,519 @@
+// qt_backend_test.cpp - checks of the Qt backend that need no person and no
+// X server: they run on Qt's offscreen platform, feed the window Qt events
+// and read back the Windows-style messages the program would see.
+//
+// Built separately from the program's test binary, which links the fake
+// backend instead (run_qt_backend_test.sh builds and runs it).
+#include "platform/platform.h"
+#include "platform/qt/qt_backend.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const uint32_t MARK = 0x8001;       // a message of our own that ends a drain
+const uint32_t APP_A = 0x8002;
+const uint32_t APP_B = 0x8003;
+
+struct Seen {
+    plat_window window;
+    uint32_t message, wparam;
+    int32_t lparam;
+    bool in_modal;
+};
+
+std::vector<Seen> dispatched;       // what reached the window procedure
+bool in_modal = false;              // the test is inside a modal call
+std::function<void(const Seen &)> on_message;
+
+int32_t test_proc(plat_window w, uint32_t m, uint32_t wp, int32_t lp) {
+    Seen s{w, m, wp, lp, in_modal};
+    dispatched.push_back(s);
+    if (on_message) on_message(s);
+    return plat_default_window_proc(w, m, wp, lp);
+}
+
+class QtBackend : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        ASSERT_EQ(plat_init(), 1);
+        ASSERT_EQ(plat_register_class("Quorvax", test_proc, PLAT_CURSOR_ARROW, 0), 1);
+    }
+
+    void SetUp() override {
+        dispatched.clear();
+        on_message = nullptr;
+        window = plat_create_window("Quorvax", "Quorvax 1.0", 40, 30, 288, 417);
+        ASSERT_NE(window, 0u);
+    }
+
+    void TearDown() override {
+        on_message = nullptr;
+        plat_destroy_window(window);
+        drain();
+    }
+
+    // Shows the window and takes in the paint its first exposure asks for.
+    void show_settled() {
+        plat_show_window(window, 1);
+        PlatMessage m;
+        for (int i = 0; i < 100; i++) {
+            ASSERT_EQ(plat_get_message(&m), 1);
+            if (m.message == PLAT_WM_PAINT) return;
+        }
+        FAIL() << "no WM_PAINT after showing the window";
+    }
+
+    // Retrieves every queued message up to a mark of our own.
+    std::vector<PlatMessage> drain() {
+        std::vector<PlatMessage> got;
+        plat_post_message(window, MARK, 0, 0);
+        PlatMessage m;
+        while (plat_get_message(&m) && m.message != MARK) got.push_back(m);
+        return got;
+    }
+
+    PlatMessage next() {
+        PlatMessage m;
+        memset(&m, 0, sizeof m);
+        plat_get_message(&m);
+        return m;
+    }
+
+    QWidget *widget() { return qt_widget_of(window); }
+
+    void mouse(QEvent::Type type, QPointF pos, Qt::MouseButton button,
+               Qt::MouseButtons buttons, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QMouseEvent e(type, pos, widget()->mapToGlobal(pos), button, buttons, mods);
+        QApplication::sendEvent(widget(), &e);
+    }
+
+    void key(QEvent::Type type, int k, Qt::KeyboardModifiers mods = Qt::NoModifier,
+             bool repeat = false) {
+        QKeyEvent e(type, k, mods, QString(), repeat);
+        QApplication::sendEvent(widget(), &e);
+    }
+
+    plat_window window = 0;
+};
+
+int32_t point(int x, int y) { return (int32_t)(((uint32_t)y << 16) | ((uint32_t)x & 0xFFFF)); }
+
+// ------------------------------------------------------------- messages
+
+TEST_F(QtBackend, posted_messages_then_paint_then_timer_and_quit_before_both) {
+    show_settled();
+    plat_post_message(window, APP_A, 1, 2);
+    plat_post_message(window, APP_B, 3, 4);
+    plat_invalidate(window);
+    plat_invalidate(window);   // coalesces with the first
+    plat_set_timer(window, 7, 10);
+    usleep(40000);
+
+    EXPECT_EQ(next().message, APP_A);
+    PlatMessage b = next();
+    EXPECT_EQ(b.message, APP_B);
+    EXPECT_EQ(b.wparam, 3u);
+    EXPECT_EQ(b.lparam, 4);
+    EXPECT_EQ(next().message, (uint32_t)PLAT_WM_PAINT);
+    PlatMessage t = next();
+    EXPECT_EQ(t.message, (uint32_t)PLAT_WM_TIMER);
+    EXPECT_EQ(t.wparam, 7u);
+
+    // The quit message waits for what is queued, but not for paint or timer.
+    plat_invalidate(window);
+    usleep(30000);
+    plat_post_message(window, APP_A, 0, 0);
+    plat_post_quit(9);
+    plat_post_message(window, APP_B, 0, 0);
+    EXPECT_EQ(next().message, APP_A);
+    EXPECT_EQ(next().message, APP_B);
+    PlatMessage q;
+    EXPECT_EQ(plat_get_message(&q), 0);
+    EXPECT_EQ(q.message, (uint32_t)PLAT_WM_QUIT);
+    EXPECT_EQ(q.wparam, 9u);
+    plat_kill_timer(window, 7);
+}
+
+TEST_F(QtBackend, dispatch_reaches_the_procedure_of_the_retrieved_message_only) {
+    plat_post_message(window, APP_A, 5, 6);
+    plat_post_message(0, APP_B, 0, 0);   // a message for no window
+    PlatMessage m = next();
+    plat_dispatch_message(&m);
+    m = next();
+    plat_dispatch_message(&m);
+    ASSERT_EQ(dispatched.size(), 1u);
+    EXPECT_EQ(dispatched[0].window, window);
+    EXPECT_EQ(dispatched[0].message, APP_A);
+    EXPECT_EQ(dispatched[0].wparam, 5u);
+    EXPECT_EQ(dispatched[0].lparam, 6);
+}
+
+TEST_F(QtBackend, presenting_on_paint_asks_for_no_further_paint) {
+    show_settled();
+    std::vector<uint32_t> picture(288 * 417, 0x00336699);
+    plat_invalidate(window);
+    ASSERT_EQ(next().message, (uint32_t)PLAT_WM_PAINT);
+    plat_present(window, picture.data(), 288, 417);
+    // A paint asked for by the present would come before the timer.
+    plat_set_timer(window, 3, 10);
+    EXPECT_EQ(next().message, (uint32_t)PLAT_WM_TIMER);
+    plat_kill_timer(window, 3);
+}
+
+TEST_F(QtBackend, ticks_missed_while_nobody_retrieves_come_out_as_one) {
+    plat_set_timer(window, 4, 10);
+    for (int i = 0; i < 6; i++) {
+        usleep(20000);
+        QCoreApplication::processEvents();   // the timer fires, unretrieved
+    }
+    plat_post_message(window, APP_A, 0, 0);
+    EXPECT_EQ(next().message, APP_A);
+    PlatMessage t = next();
+    EXPECT_EQ(t.message, (uint32_t)PLAT_WM_TIMER);
+    plat_kill_timer(window, 4);
+    // Killing the timer also drops a tick that was still pending.
+    usleep(30000);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(QtBackend, hidden_window_gets_its_paint_when_shown) {
+    plat_invalidate(window);
+    EXPECT_TRUE(drain().empty());
+    plat_show_window(window, 1);
+    bool painted = false;
+    for (int i = 0; i < 100 && !painted; i++) painted = next().message == PLAT_WM_PAINT;
+    EXPECT_TRUE(painted);
+}
+
+// ---------------------------------------------------------------- modal
+
+TEST_F(QtBackend, timer_runs_inside_message_box_and_quit_closes_it) {
+    setenv("QUORVAX_MESSAGE_BOX_TIMEOUT_MS", "20000", 1);   // guard only
+    plat_set_timer(window, 5, 10);
+    int modal_ticks = 0;
+    on_message = [&](const Seen &s) {
+        if (s.message == PLAT_WM_TIMER && s.in_modal && ++modal_ticks == 3) plat_post_quit(4);
+    };
+    in_modal = true;
+    plat_message_box("List.o", "File not found!!");
+    in_modal = false;
+    // Closed by the quit message at the third tick, not by the guard.
+    EXPECT_EQ(modal_ticks, 3);
+    for (const Seen &s : dispatched) EXPECT_EQ(s.window, window);
+    PlatMessage q;
+    EXPECT_EQ(plat_get_message(&q), 0);
+    EXPECT_EQ(q.wparam, 4u);
+    plat_kill_timer(window, 5);
+    unsetenv("QUORVAX_MESSAGE_BOX_TIMEOUT_MS");
+}
+
+TEST_F(QtBackend, folder_chooser_answers_the_chosen_folder_within_the_buffer) {
+    char dir_template[] = "/tmp/quorvax-chooser-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template;
+    plat_set_timer(window, 6, 10);
+    on_message = [&](const Seen &s) {
+        if (s.message != PLAT_WM_TIMER || !s.in_modal) return;
+        QFileDialog *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->selectFile(QString::fromStdString(dir));
+        static_cast<QDialog *>(dialog)->accept();   // QFileDialog checks the choice
+    };
+
+    char out[512];
+    in_modal = true;
+    int chosen = plat_choose_folder(window, "Download folder", out, sizeof out);
+    in_modal = false;
+    ASSERT_EQ(chosen, 1);
+    EXPECT_EQ(std::string(out), dir);
+
+    // A path that would not fit is refused and the buffer left alone.
+    char small[8];
+    memset(small, 'x', sizeof small);
+    in_modal = true;
+    chosen = plat_choose_folder(window, "Download folder", small, sizeof small);
+    in_modal = false;
+    EXPECT_EQ(chosen, 0);
+    EXPECT_EQ(std::string(small, sizeof small), std::string(sizeof small, 'x'));
+    plat_kill_timer(window, 6);
+    rmdir(dir.c_str());
+}
+
+// ---------------------------------------------------------------- input
+
+TEST_F(QtBackend, mouse_buttons_become_windows_messages_with_client_point_and_flags) {
+    show_settled();
+    mouse(QEvent::MouseMove, {12, 34}, Qt::NoButton, Qt::NoButton);
+    mouse(QEvent::MouseButtonPress, {12, 34}, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+    mouse(QEvent::MouseButtonRelease, {12, 34}, Qt::LeftButton, Qt::NoButton);
+    mouse(QEvent::MouseButtonDblClick, {12, 34}, Qt::LeftButton, Qt::LeftButton,
+          Qt::ControlModifier);
+    mouse(QEvent::MouseButtonRelease, {12, 34}, Qt::LeftButton, Qt::NoButton);
+    mouse(QEvent::MouseButtonPress, {200, 400}, Qt::RightButton, Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, {200, 400}, Qt::RightButton, Qt::NoButton);
+
+    std::vector<PlatMessage> got = drain();
+    const uint32_t want[][2] = {
+        {PLAT_WM_MOUSEMOVE, 0},       {PLAT_WM_LBUTTONDOWN, 0x1 | 0x4},
+        {PLAT_WM_LBUTTONUP, 0},       {PLAT_WM_LBUTTONDBLCLK, 0x1 | 0x8},
+        {PLAT_WM_LBUTTONUP, 0},       {PLAT_WM_RBUTTONDOWN, 0x2},
+        {PLAT_WM_RBUTTONUP, 0},
+    };
+    ASSERT_EQ(got.size(), sizeof want / sizeof want[0]);
+    for (size_t i = 0; i < got.size(); i++) {
+        EXPECT_EQ(got[i].message, want[i][0]) << i;
+        EXPECT_EQ(got[i].wparam, want[i][1]) << i;
+    }
+    EXPECT_EQ(got[0].lparam, point(12, 34));
+    EXPECT_EQ(got[5].lparam, point(200, 400));
+}
+
+TEST_F(QtBackend, pointer_outside_the_shape_gives_no_message) {
+    // Stepped top corners: (1, 1) lies outside the shape.
+    const PlatRect rects[] = {{4, 0, 284, 2}, {2, 2, 286, 4}, {0, 4, 288, 417}};
+    ASSERT_EQ(plat_set_window_region(window, rects, 3), 1);
+    show_settled();
+    mouse(QEvent::MouseMove, {1, 1}, Qt::NoButton, Qt::NoButton);
+    mouse(QEvent::MouseButtonPress, {1, 1}, Qt::LeftButton, Qt::LeftButton);
+    // During a drag X11 still reports the pointer beyond the window.
+    mouse(QEvent::MouseMove, {-30, 50}, Qt::NoButton, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, {300, 50}, Qt::LeftButton, Qt::NoButton);
+    mouse(QEvent::MouseMove, {5, 1}, Qt::NoButton, Qt::NoButton);   // inside the step
+    std::vector<PlatMessage> got = drain();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].message, (uint32_t)PLAT_WM_MOUSEMOVE);
+    EXPECT_EQ(got[0].lparam, point(5, 1));
+}
+
+TEST_F(QtBackend, wheel_puts_signed_delta_high_and_screen_point) {
+    show_settled();
+    QPointF pos(50, 60);
+    QPointF global = widget()->mapToGlobal(pos);
+    QWheelEvent down(pos, global, QPoint(), QPoint(0, -120), Qt::NoButton, Qt::ShiftModifier,
+                     Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget(), &down);
+    QWheelEvent up(pos, global, QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget(), &up);
+    std::vector<PlatMessage> got = drain();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].message, (uint32_t)PLAT_WM_MOUSEWHEEL);
+    EXPECT_EQ((int16_t)(got[0].wparam >> 16), -120);
+    EXPECT_EQ(got[0].wparam & 0xFFFF, 0x4u);
+    EXPECT_EQ((int16_t)(got[1].wparam >> 16), 240);
+    EXPECT_EQ(got[0].lparam, point((int)global.x(), (int)global.y()));
+}
+
+TEST_F(QtBackend, keys_give_virtual_key_codes_and_a_held_state) {
+    show_settled();
+    key(QEvent::KeyPress, Qt::Key_5);
+    EXPECT_EQ(plat_key_down('5'), 1);
+    key(QEvent::KeyRelease, Qt::Key_5, Qt::NoModifier, true);    // auto-repeat pair
+    key(QEvent::KeyPress, Qt::Key_5, Qt::NoModifier, true);
+    EXPECT_EQ(plat_key_down('5'), 1);
+    key(QEvent::KeyRelease, Qt::Key_5);
+    EXPECT_EQ(plat_key_down('5'), 0);
+    key(QEvent::KeyPress, Qt::Key_Backspace);
+    key(QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier);
+    key(QEvent::KeyPress, Qt::Key_Space);
+    key(QEvent::KeyPress, Qt::Key_Q);
+    key(QEvent::KeyPress, Qt::Key_7, Qt::KeypadModifier);
+    EXPECT_EQ(plat_key_down(PLAT_VK_BACK), 1);
+    EXPECT_EQ(plat_key_down(PLAT_VK_RETURN), 1);
+    EXPECT_EQ(plat_key_down(PLAT_VK_SPACE), 1);
+    EXPECT_EQ(plat_key_down('7'), 0);   // the keypad's 7 is another key
+
+    std::vector<PlatMessage> got = drain();
+    const uint32_t want[][2] = {
+        {PLAT_WM_KEYDOWN, '5'}, {PLAT_WM_KEYDOWN, '5'},  {PLAT_WM_KEYUP, '5'},
+        {PLAT_WM_KEYDOWN, 8},   {PLAT_WM_KEYDOWN, 13},   {PLAT_WM_KEYDOWN, 32},
+        {PLAT_WM_KEYDOWN, 'Q'}, {PLAT_WM_KEYDOWN, 0x67},
+    };
+    ASSERT_EQ(got.size(), sizeof want / sizeof want[0]);
+    for (size_t i = 0; i < got.size(); i++) {
+        EXPECT_EQ(got[i].message, want[i][0]) << i;
+        EXPECT_EQ(got[i].wparam, want[i][1]) << i;
+    }
+    EXPECT_EQ(got[0].lparam & (1 << 30), 0);   // first press
+    EXPECT_NE(got[1].lparam & (1 << 30), 0);   // repeat: was already down
+
+    // Focus leaving with keys held must not leave them held for ever.
+    key(QEvent::KeyPress, Qt::Key_Delete);
+    EXPECT_EQ(plat_key_down(PLAT_VK_DELETE), 1);
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(widget(), &out);
+    EXPECT_EQ(plat_key_down(PLAT_VK_DELETE), 0);
+    EXPECT_EQ(plat_key_down(PLAT_VK_SPACE), 0);
+    drain();
+}
+
+// --------------------------------------------------------------- window
+
+TEST_F(QtBackend, window_rect_follows_moves_and_handles_die_with_the_window) {
+    PlatRect r;
+    ASSERT_EQ(plat_window_rect(window, &r), 1);
+    EXPECT_EQ(r.left, 40);
+    EXPECT_EQ(r.top, 30);
+    EXPECT_EQ(r.right - r.left, 288);
+    EXPECT_EQ(r.bottom - r.top, 417);
+    plat_move_window(window, 100, 120, 288, 417);
+    ASSERT_EQ(plat_window_rect(window, &r), 1);
+    EXPECT_EQ(r.left, 100);
+    EXPECT_EQ(r.bottom, 120 + 417);
+
+    plat_window other = plat_create_window("Quorvax", "other", 0, 0, 10, 10);
+    ASSERT_NE(other, 0u);
+    EXPECT_NE(other, window);
+    plat_destroy_window(other);
+    EXPECT_EQ(plat_window_rect(other, &r), 0);
+    EXPECT_EQ(plat_set_timer(other, 1, 25), 0);
+    EXPECT_EQ(plat_create_window("NoSuchClass", "x", 0, 0, 10, 10), 0u);
+}
+
+TEST_F(QtBackend, destroy_sends_wm_destroy_only_for_a_window_once_shown) {
+    plat_window never_shown = plat_create_window("Quorvax", "a", 0, 0, 10, 10);
+    plat_window shown = plat_create_window("Quorvax", "b", 0, 0, 10, 10);
+    plat_show_window(shown, 1);
+    plat_show_window(shown, 0);
+    plat_destroy_window(never_shown);
+    plat_destroy_window(shown);
+    ASSERT_EQ(dispatched.size(), 1u);
+    EXPECT_EQ(dispatched[0].window, shown);
+    EXPECT_EQ(dispatched[0].message, (uint32_t)PLAT_WM_DESTROY);
+}
+
+TEST_F(QtBackend, sigterm_ends_the_loop_with_the_quit_message) {
+    plat_quit_on_termination();
+    plat_post_message(window, APP_A, 0, 0);
+    raise(SIGTERM);
+    EXPECT_EQ(next().message, APP_A);
+    PlatMessage q;
+    EXPECT_EQ(plat_get_message(&q), 0);
+    EXPECT_EQ(q.message, (uint32_t)PLAT_WM_QUIT);
+}
+
+// ------------------------------------------------------------ clipboard
+
+TEST_F(QtBackend, clipboard_text_comes_as_utf8_and_emptying_removes_it) {
+    QGuiApplication::clipboard()->setText(QString::fromUtf8("http://example.test/v?t=caf\xc3\xa9"));
+    EXPECT_EQ(plat_clipboard_has_text(), 1);
+    ASSERT_EQ(plat_clipboard_open(window), 1);
+    const char *text = plat_clipboard_text();
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "http://example.test/v?t=caf\xc3\xa9");
+    plat_clipboard_empty();
+    plat_clipboard_close();
+    EXPECT_EQ(plat_clipboard_has_text(), 0);
+
+    QGuiApplication::clipboard()->setText(QString());
+    EXPECT_EQ(plat_clipboard_has_text(), 0);
+}
+
+TEST_F(QtBackend, huge_clipboard_text_is_cut_below_a_mebibyte_between_characters) {
+    // 'é' is two bytes; with one ASCII byte first, a character straddles
+    // the 1 MiB - 1 boundary.
+    QString huge = QStringLiteral("a") + QString(600000, QChar(0xE9));
+    QGuiApplication::clipboard()->setText(huge);
+    ASSERT_EQ(plat_clipboard_open(window), 1);
+    const char *text = plat_clipboard_text();
+    ASSERT_NE(text, nullptr);
+    size_t length = strlen(text);
+    EXPECT_LT(length, (size_t)1024 * 1024);
+    EXPECT_GT(length, (size_t)1024 * 1024 - 4);
+    EXPECT_EQ((length - 1) % 2, 0u) << "cut inside a character";
+    plat_clipboard_close();
+    QGuiApplication::clipboard()->clear();
+}
+
+TEST(QtUtf8Prefix, never_cuts_inside_a_character) {
+    const char *text = "ab\xc3\xa9\xe2\x82\xac";   // a b é €
+    EXPECT_EQ(qt_utf8_prefix(text, 7, 10), 7u);
+    EXPECT_EQ(qt_utf8_prefix(text, 7, 3), 2u);   // é would be cut
+    EXPECT_EQ(qt_utf8_prefix(text, 7, 4), 4u);
+    EXPECT_EQ(qt_utf8_prefix(text, 7, 6), 4u);   // € would be cut
+}
+
+// ----------------------------------------------------------------- text
+
+TEST_F(QtBackend, missing_windows_faces_take_their_substitutes) {
+    const QStringList families = QFontDatabase::families();
+    if (!families.contains(QStringLiteral("Liberation Sans")) ||
+        !families.contains(QStringLiteral("DejaVu Sans")) || families.contains("Arial"))
+        GTEST_SKIP() << "needs Liberation Sans and DejaVu Sans, and no Arial";
+    const char *sample = "Quorvax 1,5M 0123456789";
+    plat_font arial = plat_create_font("Arial", 12, 800);
+    plat_font liberation = plat_create_font("Liberation Sans", 12, 800);
+    plat_font dejavu = plat_create_font("DejaVu Sans", 12, 800);
+    int w_arial, w_liberation, w_dejavu, h;
+    plat_measure_text(arial, sample, -1, &w_arial, &h);
+    plat_measure_text(liberation, sample, -1, &w_liberation, &h);
+    plat_measure_text(dejavu, sample, -1, &w_dejavu, &h);
+    EXPECT_EQ(w_arial, w_liberation);
+    EXPECT_NE(w_arial, w_dejavu);
+    plat_delete_font(arial);
+    plat_delete_font(liberation);
+    plat_delete_font(dejavu);
+}
+
+TEST_F(QtBackend, text_lands_below_y_inside_the_clip_in_the_exact_colour) {
+    const int W = 120, H = 40;
+    const uint32_t background = 0x00102030, colour = 0x00FFEE00;
+    std::vector<uint32_t> pixels((size_t)W * H, background);
+    plat_font font = plat_create_font("DejaVu Sans", 14, 700);
+    const PlatRect clip = {10, 5, 60, 35};
+    int drawn = plat_draw_text(pixels.data(), W, H, font, 12, 8, "IIIIIIIIIIIIIIII", 16, colour,
+                               &clip);
+    int measured, height;
+    plat_measure_text(font, "IIIIIIIIIIIIIIII", 16, &measured, &height);
+    EXPECT_EQ(drawn, measured);
+    EXPECT_GT(drawn, 50);   // the text runs past the clip
+
+    int changed = 0, exact = 0, outside = 0, above = 0, right_of_clip = 0;
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            uint32_t p = pixels[(size_t)y * W + x] & 0x00FFFFFF;
+            if (p == background) continue;
+            changed++;
+            if (p == colour) exact++;
+            if (x < clip.left || x >= clip.right || y < clip.top || y >= clip.bottom) outside++;
+            if (y < 8) above++;
+            if (x >= 55) right_of_clip++;
+        }
+    }
+    EXPECT_GT(changed, 0);
+    EXPECT_GT(exact, 0);          // full-coverage stems carry the colour as given
+    EXPECT_EQ(outside, 0);
+    EXPECT_EQ(above, 0);          // y is the top of the text
+    EXPECT_GT(right_of_clip, 0);  // drawn right up to the clip's edge
+    plat_delete_font(font);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    plat_finish();
+    return result;
+}
