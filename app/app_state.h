@@ -109,12 +109,14 @@ struct AppState {
     int32_t proxy_edit_on;      // settings editing state (settings panel)
     int32_t edit_field;
     int32_t edit_fresh;
-    int32_t proxy_edit;
+    int32_t proxy_edit[5];      // edited proxy octets 1-4, then the port
 
     // ---- display (display/) ------------------------------------------
     uint32_t *back_buffer;      // 288x417 picture everything is drawn into
     uint32_t *skin_bitmap;      // 476x487 picture pieces are copied from
     int skin_uploaded;          // skin copied into skin_bitmap
+    plat_font selected_font;    // font draw_text writes with (0 = default face)
+    uint32_t text_colour;       // colour draw_text writes with, 0x00RRGGBB
 };
 
 extern AppState app_state;

@@ -1,4 +1,11 @@
 // display.h - skin, window shape, back buffer drawing, painting, formatting.
+//
+// Everything visible is drawn into the 288x417 back buffer (app_state) by
+// copying pieces of the skin (display/skin_layout.h), filling rectangles,
+// drawing grid lines and writing text, and then presented in one copy.
+// Pictures are 32-bit pixels 0x00RRGGBB, top row first.  While the window is
+// hidden (window_shown 0) piece copies, texts and presenting do nothing;
+// fills and lines still reach the back buffer.
 #pragma once
 
 #include <cstdint>
@@ -20,17 +27,61 @@ void build_region(const PlatRect *client, uint8_t *region_data);
 // Copies the decoded skin (app_state.skin_pixels) into the skin bitmap.
 void upload_skin(void);
 
-// ---- primitives on the back buffer
-// Copies the w x h piece at (sx, sy) of the skin to (x, y); nothing while
-// the window is hidden.
-void copy_skin_piece(int x, int y, int w, int h, int sx, int sy);
+// ---- pen, brushes and text colours (0x00RRGGBB)
+static const uint32_t GRID_PEN = 0x8090A0;              // row separators, column lines
+static const uint32_t BRUSH_NAME_COLUMN = 0xEFEFE0;
+static const uint32_t BRUSH_SIZE_COLUMN = 0xD9EFD9;
+static const uint32_t BRUSH_SPEED_COLUMN = 0xEFD9EF;
+static const uint32_t BRUSH_TOTALS_BAR = 0xF0EAA0;
+static const uint32_t BRUSH_PROGRESS = 0xF0E484;
+static const uint32_t BRUSH_SELECTED_ROW = 0xA0F0A0;
+static const uint32_t BRUSH_PROGRESS_HIGHLIGHT = 0x80EEFF;
+static const uint32_t BRUSH_HOVERED_ROW = 0xFFD0D0;
 
-// ---- presenting
-// Redraws the list into the back buffer and presents it.
+// ---- primitives on the back buffer
+// Copies the w x h piece at (sx, sy) of the skin to (x, y).
+void copy_skin_piece(int x, int y, int w, int h, int sx, int sy);
+// Fills the rectangle (right and bottom excluded) with a brush colour.
+void fill_rect(const PlatRect *rect, uint32_t brush);
+// Draws a line with the grid pen from (x1, y1) up to, not including, (x2, y2).
+void draw_line(int x1, int y1, int x2, int y2);
+// Writes the first length characters of text with its top-left corner at
+// (x, y), in the selected font and text colour.
+void draw_text(int x, int y, const char *text, int length);
+// Selects the font and the text colour that draw_text uses.
+void select_font(plat_font font);
+void set_text_colour(uint32_t colour);
+// Copies the whole back buffer to the window.
+void present(void);
+
+// ---- painting
+// paint_list, then present.
 void refresh_window(void);
-// Redraws the whole face and presents it.
+// The whole face, the thumb, paint_list and the capture button's offer
+// look, then present.
 void repaint_all(void);
-// Draws the list, totals, notices and menu into the back buffer.
+// Draws the list, frame pieces, scrollbar, capture button, totals, notes,
+// menu, offline notice and settings panel into the back buffer.
 void paint_list(void);
-// Writes a speed (bytes per second) as text, e.g. "2,5kb/s".
+// The item context menu at (menu_x, menu_y) with the entry under the pointer.
+void paint_menu(void);
+// The settings panel and its controls; nothing while it is closed.
+void paint_settings_panel(void);
+
+// ---- sizes and speeds
+// Flags of draw_size and draw_large_size.
+static const unsigned SIZE_RIGHT_ALIGN = 1;   // the text ends at x
+static const unsigned SIZE_TENTHS = 2;        // show a non-zero tenths digit
+static const unsigned SIZE_LONG_UNITS = 4;    // "kb", "mb", "gb" instead of "k", "m", "g"
+// Draws a byte count at (x, y) with the selected font and colour.
+void draw_size(uint32_t value, int x, int y, unsigned flags);
+// The same for a count held as a double (totals that can pass 4 GB).
+void draw_large_size(double value, int x, int y, unsigned flags);
+// Writes a speed (bytes per second) as text, e.g. "2,5kb/s"; out needs room
+// for 16 characters.
 void format_speed(char *out, uint32_t value);
+// Composes the text of draw_size (without drawing) into out (16 bytes);
+// returns its length.
+int compose_size(char *out, uint32_t value, unsigned flags);
+// Composes the text of draw_large_size into out (32 bytes); returns its length.
+int compose_large_size(char *out, double value, unsigned flags);
