@@ -14,7 +14,7 @@ static_assert(sizeof(DownloadItem) == TOOL_RECORD_SIZE, "records are written as 
 
 // -------------------------------------------------------------- [OPTIONS]
 
-struct OptionSpec {
+struct OptionDef {
     const char *name;  // "--folder"
     bool takes_value;
 };
@@ -22,26 +22,26 @@ struct OptionSpec {
 static const int MAX_OPTIONS = 12;
 
 // Reads "--name VALUE", "--name=VALUE" and flags after PATH into values[],
-// one per spec ("1" for a flag given, null for one absent).  0 on a usage
+// one per option ("1" for a flag given, null for one absent).  0 on a usage
 // error, which it reports.
-static int parse_options(int argc, char **argv, const OptionSpec *specs, int spec_count,
+static int parse_options(int argc, char **argv, const OptionDef *defs, int def_count,
                          const char **values) {
-    for (int s = 0; s < spec_count; s++) values[s] = nullptr;
+    for (int s = 0; s < def_count; s++) values[s] = nullptr;
     for (int a = 1; a < argc; a++) {
         const char *arg = argv[a];
         const char *eq = strchr(arg, '=');
         size_t name_len = eq ? (size_t)(eq - arg) : strlen(arg);
         int found = -1;
-        for (int s = 0; s < spec_count; s++)
-            if (strlen(specs[s].name) == name_len && !strncmp(specs[s].name, arg, name_len))
+        for (int s = 0; s < def_count; s++)
+            if (strlen(defs[s].name) == name_len && !strncmp(defs[s].name, arg, name_len))
                 found = s;
         if (found < 0) {
             fprintf(stderr, "quorvax-list: unknown option '%s'\n", arg);
             return 0;
         }
-        if (!specs[found].takes_value) {
+        if (!defs[found].takes_value) {
             if (eq) {
-                fprintf(stderr, "quorvax-list: %s takes no value\n", specs[found].name);
+                fprintf(stderr, "quorvax-list: %s takes no value\n", defs[found].name);
                 return 0;
             }
             values[found] = "1";
@@ -50,7 +50,7 @@ static int parse_options(int argc, char **argv, const OptionSpec *specs, int spe
         } else if (a + 1 < argc) {
             values[found] = argv[++a];
         } else {
-            fprintf(stderr, "quorvax-list: %s needs a value\n", specs[found].name);
+            fprintf(stderr, "quorvax-list: %s needs a value\n", defs[found].name);
             return 0;
         }
     }
@@ -175,9 +175,9 @@ static int write_folder(plat_file file, const char *folder) {
 // ----------------------------------------------------------------- [INIT]
 
 int command_init(int argc, char **argv) {
-    static const OptionSpec specs[] = {{"--folder", true}, {"--force", false}};
+    static const OptionDef defs[] = {{"--folder", true}, {"--force", false}};
     const char *v[2];
-    if (!parse_options(argc, argv, specs, 2, v)) return EXIT_USAGE;
+    if (!parse_options(argc, argv, defs, 2, v)) return EXIT_USAGE;
     const char *path = argv[0];
     const char *folder = v[0] ? v[0] : "";
     if (!check_length("--folder", folder, FOLDER_MAX)) return EXIT_USAGE;
@@ -301,9 +301,9 @@ static void show_item_json(int index, const DownloadItem *item) {
 }
 
 int command_show(int argc, char **argv) {
-    static const OptionSpec specs[] = {{"--json", false}};
+    static const OptionDef defs[] = {{"--json", false}};
     const char *v[1];
-    if (!parse_options(argc, argv, specs, 1, v)) return EXIT_USAGE;
+    if (!parse_options(argc, argv, defs, 1, v)) return EXIT_USAGE;
     const char *path = argv[0];
     bool json = v[0] != nullptr;
 
@@ -346,11 +346,11 @@ int command_show(int argc, char **argv) {
 // ------------------------------------------------------------------ [ADD]
 
 int command_add(int argc, char **argv) {
-    static const OptionSpec specs[] = {{"--page", true},  {"--site", true},   {"--state", true},
+    static const OptionDef defs[] = {{"--page", true},  {"--site", true},   {"--state", true},
                                        {"--total", true}, {"--done", true},   {"--stream", true},
                                        {"--file", true}};
     const char *v[7];
-    if (!parse_options(argc, argv, specs, 7, v)) return EXIT_USAGE;
+    if (!parse_options(argc, argv, defs, 7, v)) return EXIT_USAGE;
     const char *path = argv[0];
     if (!v[0] || !*v[0]) return bad_value("--page", v[0], "a page address");
     if (!v[1]) return bad_value("--site", v[1], "a site code 0..25");
@@ -410,11 +410,11 @@ int command_add(int argc, char **argv) {
 
 int command_set(int argc, char **argv) {
     enum { MAX, PROXY, USE_PROXY, SHOW_FINISHED, AUTO_REMOVE, FOLDER, POS, COUNT };
-    static const OptionSpec specs[COUNT] = {
+    static const OptionDef defs[COUNT] = {
         {"--max", true},         {"--proxy", true},  {"--use-proxy", true}, {"--show-finished", true},
         {"--auto-remove", true}, {"--folder", true}, {"--pos", true}};
     const char *v[COUNT];
-    if (!parse_options(argc, argv, specs, COUNT, v)) return EXIT_USAGE;
+    if (!parse_options(argc, argv, defs, COUNT, v)) return EXIT_USAGE;
     const char *path = argv[0];
     bool any = false;
     for (int i = 0; i < COUNT; i++) any = any || v[i];
