@@ -437,25 +437,25 @@ void draw_check(QPainter &p, int x, int y, bool on, bool hover) {
 }
 
 // A number field of width w at (x, y): state 0 disabled (the panel's own
-// look), 1 normal, 2 hovered, 3 being edited.  The box is inset by one pixel
-// on each side so that neighbouring fields keep a gap between them.
+// look), 1 normal, 2 hovered, 3 being edited.  Fields are flat boxes with a
+// bottom rule and no side borders, so that a number as wide as the box
+// still reads cleanly; neighbouring fields keep the panel's colour between
+// them.
 void draw_field(QPainter &p, int x, int y, int w, int state) {
-    QRectF box(x + 1.5, y + 0.5, w - 3, 13);
-    QColor border, fill;
+    QColor rule, fill;
     switch (state) {
-    case 0: border = QColor(198, 206, 214); fill = QColor(230, 234, 238); break;
-    case 1: border = FIELD_BORDER; fill = Qt::white; break;
-    case 2: border = TEAL_DARK; fill = QColor(236, 250, 252); break;
-    default: border = ACCENT_DARK; fill = QColor(255, 246, 214); break;
+    case 0: rule = QColor(190, 199, 208); fill = QColor(229, 233, 237); break;
+    case 1: rule = FIELD_BORDER; fill = Qt::white; break;
+    case 2: rule = TEAL_DARK; fill = QColor(232, 249, 252); break;
+    default: rule = ACCENT_DARK; fill = QColor(255, 244, 206); break;
     }
-    p.setPen(QPen(border, 1));
-    p.setBrush(fill);
-    p.drawRoundedRect(box, 2, 2);
-    if (state == 3) {
-        p.setPen(QPen(ACCENT, 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(box.adjusted(1, 1, -1, -1), 1.5, 1.5);
-    }
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(x, y, w, 14, fill);
+    p.fillRect(x, y + 12, w, state >= 2 ? 2 : 1, rule);
+    if (state >= 2) p.fillRect(x, y + 13, w, 1, rule);
+    else p.fillRect(x, y + 13, w, 1, fill.darker(104));
+    p.restore();
 }
 
 // The downloads-at-once box at (81, 69): the digit is drawn by the program.
@@ -525,9 +525,10 @@ void draw_panel(QImage &skin) {
               ui_font(8, true), QColor(96, 112, 128));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(96, 112, 128));
-    for (int i = 0; i < 3; i++) p.drawEllipse(QPointF(OCTET_FIELD_X[i] + 18.5, 184.0), 0.9, 0.9);
-    p.drawEllipse(QPointF(177.5, 177.5), 0.9, 0.9);
-    p.drawEllipse(QPointF(177.5, 182.5), 0.9, 0.9);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (int i = 0; i < 3; i++) p.fillRect(OCTET_FIELD_X[i] + 18, 183, 1, 2, QColor(70, 84, 98));
+    p.fillRect(176, 176, 2, 2, QColor(70, 84, 98));
+    p.fillRect(176, 182, 2, 2, QColor(70, 84, 98));
 }
 
 // The panel's controls in their normal looks (the proxy fields as they look
