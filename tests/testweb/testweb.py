@@ -30,6 +30,7 @@ Routes, tried in this order:
 
 Video page options (query): size=N (stream length the page points at,
 default 200000), pad=N (N filler bytes before the player script),
+tail=N (N filler bytes after it),
 noend=1 (no closing </body></html>), stall=1 (keep the connection open
 after the page), title=T (page title), bare=1 (with noend: nothing at all
 that a site rule could match).
@@ -181,6 +182,9 @@ def video_page(host, code, vid, query):
         parts.append(filler)
     if not query.get("bare"):
         parts.append(script_for(host, code, vid, size))
+    tail = int_arg(query, "tail", 0)
+    if tail > 0:
+        parts.append(("<p>comments follow</p>\n" * (tail // 23 + 1))[:tail])
     if end:
         parts.append("<p>Uploaded by demo</p>\n</body>\n</html>\n")
     return "".join(parts).encode("latin-1")

@@ -63,6 +63,10 @@ TEST_F(TestWebServer, page_options_pad_drop_the_end_and_strip_the_player) {
     ASSERT_NE(std::string::npos, key);
     EXPECT_GT(key, 400000u);
 
+    split_answer(get(proxy_get("vidcue.test/watch/xy?tail=5000")), &head, &body);
+    EXPECT_GT(body.find("comments follow"), body.find("encodeURIComponent"));
+    EXPECT_GT(body.size(), 5000u);
+
     split_answer(get(proxy_get("vidcue.test/watch/xy?noend=1&bare=1")), &head, &body);
     EXPECT_EQ(std::string::npos, body.find("</html>"));
     EXPECT_EQ(std::string::npos, body.find("</body>"));
