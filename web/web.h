@@ -75,11 +75,10 @@ void fetch_page(int i, uint32_t range_start, int stream_mode);
 // Bookkeeping of the request in flight, kept in the item's receive buffer
 // beyond the page window (so it moves with the item and the record keeps
 // its layout): the address last asked for, and the redirects followed in
-// the current attempt.
-void note_request(int i, const char *address);
+// the current attempt (an attempt starts with the request for the captured
+// page and goes on while each step moves the item to its next address).
 // The noted address ("" when none).
 const char *noted_request(int i);
-void reset_redirects(int i);
 // Counts one more redirect; 0 when the limit has been passed.
 int count_redirect(int i);
 // Writes a redirect target into out (cap bytes with its NUL): a target

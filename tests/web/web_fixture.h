@@ -104,7 +104,6 @@ struct WebFixture : testing::Test {
             double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
             if (elapsed > real_seconds) return false;
-            app_state.now_tick += 1;
             fetch_page(i, range_start, stream_mode);
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }

@@ -1,0 +1,254 @@
+// fetch.cpp - the page fetch driver: one network step of a download item
+// from its page to the stream's length.
+//
+//   [NOTE]     the request in flight and the redirect count, kept in the
+//              item's buffer beyond the page window
+//   [OPEN]     opening the connection that requestStage calls for
+//   [PAGE]     the page's answer: analysis, short page redirects
+//   [DRIVER]   fetch_page
+
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/strings.h"
+#include "engine/download_table.h"
+#include "engine/engine.h"
+#include "listfile/listfile.h"
+#include "platform/platform.h"
+#include "web/text.h"
+#include "web/web.h"
+
+namespace {
+
+// The note lies past the page window (and past the NUL a decoder may write
+// at its end); reads of the page fetch never go beyond the window.  Layout:
+// a tag and the checksum of the address that the next request continues
+// the attempt with (set when a step closes the connection to move on), the
+// redirect count of the attempt, and the address of the request in flight.
+const uint32_t NOTE_AT = PAGE_WINDOW + 5;
+const uint32_t CONTINUATION_TAG = 0x7172766Eu;
+const int NOTE_TAG = 0, NOTE_CHECK = 4, NOTE_COUNT = 8, NOTE_ADDRESS = 12;
+const int NOTE_ADDRESS_CAP = 512;
+const int ADDRESS_SEARCH_LIMIT = 512;
+const int ADDRESS_CAP = 512;   // the size of an address field
+
+char *note_area(int i) {
+    char *data = buffer_data(downloads.items[i].buffer);
+    return data ? data + NOTE_AT : nullptr;
+}
+
+uint32_t get_note(const char *note, int at) {
+    uint32_t v;
+    memcpy(&v, note + at, 4);
+    return v;
+}
+
+void put_note(char *note, int at, uint32_t v) { memcpy(note + at, &v, 4); }
+
+uint32_t address_check(const char *address) {
+    uint32_t h = 2166136261u;
+    for (int n = 0; address[n] && n < NOTE_ADDRESS_CAP; n++) h = (h ^ (uint8_t)address[n]) * 16777619u;
+    return h;
+}
+
+// Copies at most cap - 1 characters of text and a NUL.
+void copy_bounded(char *out, int cap, const char *text) {
+    int n = 0;
+    while (text[n] && n < cap - 1) n++;
+    memmove(out, text, (size_t)n);
+    out[n] = 0;
+}
+
+// The address the item's next request asks for, by its stage.
+const char *next_address(int i) {
+    DownloadItem &item = downloads.items[i];
+    if (item.requestStage != 0) return item.streamAddress;
+    char *redirect_target = buffer_data(item.buffer);
+    return item.redirectedPage && redirect_target ? redirect_target : item.pageAddress;
+}
+
+// A request is about to be opened for address.  The redirect count carries
+// on only when this request continues the attempt that a previous step of
+// this item moved on (a redirect, a rule, a second page); a request for the
+// captured page starts a new attempt.
+void begin_request(int i, const char *address, bool new_attempt) {
+    char *note = note_area(i);
+    if (!note) return;
+    bool continues = get_note(note, NOTE_TAG) == CONTINUATION_TAG &&
+                     get_note(note, NOTE_CHECK) == address_check(address);
+    if (new_attempt || !continues) put_note(note, NOTE_COUNT, 0);
+    put_note(note, NOTE_TAG, 0);
+    copy_bounded(note + NOTE_ADDRESS, NOTE_ADDRESS_CAP, address);
+}
+
+// The step closed the item's connection to ask for its next address.
+void mark_continuation(int i) {
+    char *note = note_area(i);
+    if (!note) return;
+    put_note(note, NOTE_TAG, CONTINUATION_TAG);
+    put_note(note, NOTE_CHECK, address_check(next_address(i)));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ [NOTE]
+
+const char *noted_request(int i) {
+    char *note = note_area(i);
+    return note ? note + NOTE_ADDRESS : "";
+}
+
+int count_redirect(int i) {
+    char *note = note_area(i);
+    if (!note) return 1;
+    uint32_t count = get_note(note, NOTE_COUNT);
+    if (count > (uint32_t)REDIRECT_LIMIT) count = REDIRECT_LIMIT;
+    count++;
+    put_note(note, NOTE_COUNT, count);
+    return count <= (uint32_t)REDIRECT_LIMIT;
+}
+
+void resolve_redirect(int i, const char *target, char *out, int cap) {
+    if (target[0] == '/' && target[1] == '/') {
+        copy_bounded(out, cap, target + 2);
+        return;
+    }
+    if (target[0] != '/') {
+        copy_bounded(out, cap, target);
+        return;
+    }
+    // Relative to the host (and port) of the request it answers.
+    const char *base = noted_request(i);
+    search_cursor = 0;
+    match_start = 0;
+    search_limit = ADDRESS_SEARCH_LIMIT;
+    int32_t host_start = find_text(base, string_entry(STR_SCHEME_PREFIX)) ? search_cursor : 0;
+    search_cursor = host_start;
+    int32_t host_end = find_text(base, "/") ? match_start : (int32_t)strlen(base);
+    int n = host_end - host_start;
+    if (n > cap - 1) n = cap - 1;
+    // target may lie in the same buffer as out: keep it aside first.
+    char tail[ADDRESS_CAP];
+    copy_bounded(tail, (int)sizeof tail, target);
+    memmove(out, base + host_start, (size_t)n);
+    copy_bounded(out + n, cap - n, tail);
+}
+
+void give_up_item(int i) {
+    fail_item(i);
+    write_item_record(i);
+}
+
+// ------------------------------------------------------------------ [OPEN]
+
+namespace {
+
+bool bare_host_kind(int32_t kind) { return kind == 7 || kind == 18 || kind == 22; }
+
+void open_next_request(int i, uint32_t range_start) {
+    DownloadItem &item = downloads.items[i];
+    int stage = item.requestStage;
+    if (stage < 0 || stage > 2) return;
+    const char *address = next_address(i);
+    int bare_host = stage != 0 || bare_host_kind(item.siteKind) ? 1 : 0;
+    begin_request(i, address, stage == 0 && !item.redirectedPage);
+    open_request(&item.socket, app_state.use_proxy, address, bare_host, stage == 2 ? range_start : 0);
+    if (!item.socket) {
+        item.state = WaitingRetry;
+        item.lastActivityTick = app_state.now_tick;
+        item.retryCount++;
+    } else {
+        item.lastActivityTick = app_state.now_tick;
+    }
+}
+
+// ------------------------------------------------------------------ [PAGE]
+
+// The page answered with a short redirect: its target (host and path only)
+// goes to the start of the buffer and the next step asks for it.
+void follow_page_redirect(int i, const char *target) {
+    DownloadItem &item = downloads.items[i];
+    if (!count_redirect(i)) {
+        give_up_item(i);
+        return;
+    }
+    plat_close_socket(item.socket);
+    item.socket = 0;
+    item.lastActivityTick = app_state.now_tick;
+    item.bufferFill = 0;
+    char resolved[ADDRESS_CAP];
+    resolve_redirect(i, target, resolved, (int)sizeof resolved);
+    search_cursor = 0;
+    match_start = 0;
+    search_limit = ADDRESS_CAP;
+    int32_t start = 0;
+    if (find_text(resolved, string_entry(STR_SCHEME_PREFIX))) start = search_cursor;
+    if (find_text(resolved, string_entry(STR_HOST_PREFIX))) start = search_cursor;
+    copy_bounded(buffer_data(item.buffer), ADDRESS_CAP, resolved + start);
+    item.redirectedPage = 1;
+}
+
+void page_answer(int i) {
+    DownloadItem &item = downloads.items[i];
+    const char *text = buffer_data(item.buffer);
+
+    // A short answer naming another address.  Its value is read before any
+    // analysis, which may decode the text in place.
+    char target[ADDRESS_CAP];
+    bool short_redirect = item.bufferFill <= SHORT_REDIRECT_MAX &&
+                          find_header(i, string_entry(STR_REDIRECT_HEADER));
+    if (short_redirect) read_header_value(i, 0, target, (int)sizeof target);
+
+    search_cursor = 0;
+    match_start = 0;
+    search_limit = (int32_t)item.bufferFill;
+    bool ran = false;
+    int found = 0;
+    if (find_text(text, string_entry(STR_PAGE_END_1)) || find_text(text, string_entry(STR_PAGE_END_2))) {
+        ran = true;
+        found = extract_stream_address(i);
+    }
+    // A complete page without the video fails, unless it is a short
+    // redirect: redirect answers carry small pages of their own.
+    if (ran && !found && !short_redirect) {
+        plat_close_socket(item.socket);
+        item.socket = 0;
+        item.state = Failed;
+        write_item_record(i);
+        buffer_release(&item.buffer);
+        item.bufferFill = 0;
+        return;
+    }
+    if (!found && short_redirect) follow_page_redirect(i, target);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- [DRIVER]
+
+void fetch_page(int i, uint32_t range_start, int stream_mode) {
+    DownloadItem &item = downloads.items[i];
+    if (!item.socket) {
+        open_next_request(i, range_start);
+        return;
+    }
+    if (!read_page_data(i)) return;
+
+    // No branch lowers requestStage, so at most one of them acts.
+    if (item.requestStage == 2) {
+        if (!follow_stream_redirect(i)) take_stream_answer(i, range_start, stream_mode);
+    } else if (item.requestStage == 1) {
+        follow_stream_redirect(i);
+        if (item.state != Failed) {
+            if (item.siteKind == 8) extract_second_page(i, string_entry(STR_KIND8_KEY));
+            if (item.siteKind == 13) extract_second_page(i, string_entry(STR_KIND13_KEY));
+            if (item.siteKind == 18) extract_second_page(i, nullptr);
+        }
+    } else if (item.requestStage == 0) {
+        page_answer(i);
+    }
+    // A connection closed to ask for the next address continues the attempt.
+    if (!item.socket && item.buffer &&
+        (item.state == Analysing || item.state == Connecting || item.state == RestartFromZero))
+        mark_continuation(i);
+}
