@@ -110,6 +110,7 @@ struct AppState {
     int32_t edit_field;
     int32_t edit_fresh;
     int32_t proxy_edit[5];      // edited proxy octets 1-4, then the port
+    int32_t probe_target;       // connectivity probe target 0..2 used next
 
     // ---- display (display/) ------------------------------------------
     uint32_t *back_buffer;      // 288x417 picture everything is drawn into
