@@ -189,7 +189,10 @@ TEST_F(EngineStepTest, time_out_retry_starts_over_from_the_captured_page) {
 }
 
 TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_seconds) {
-    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued)}, 1);
+    // The first item's page never ends, so it keeps its slot once started.
+    start({engine_item("vidcue.test/watch/a?noend=1&bare=1&stall=1", 3, Queued),
+           engine_item("vidcue.test/watch/b", 3, Queued)},
+          1);
     // The probe goes through a proxy on a port where nothing listens.
     use_testweb(closed_loopback_port());
     item(1).state = Failed;
