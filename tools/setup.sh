@@ -9,7 +9,7 @@ PACKAGES=(
   googletest libgtest-dev
   python3 curl
   xvfb xauth x11-utils xdotool xclip imagemagick
-  fonts-liberation2 fonts-dejavu-core
+  fonts-liberation2 fonts-dejavu-core fonts-dejavu-extra fonts-urw-base35
 )
 
 missing=()
