@@ -75,6 +75,7 @@ struct WindowEntry {
     bool ever_shown;
     bool destroy_sent;         // WM_DESTROY went out (at most once)
     bool paint_pending;
+    QRegion shape;             // the window region; empty = the whole window
     QImage picture;            // last presented picture
     std::vector<TimerEntry> timers;
 };
@@ -105,6 +106,13 @@ BackendState g;
 int app_argc = 1;
 char app_arg0[] = "quorvax";
 char *app_argv[] = {app_arg0, nullptr};
+
+// Qt's offscreen platform (used by the tests) keeps no window shapes and
+// stacking, and warns at every attempt; the shape still filters input.
+bool headless_platform() {
+    const QString name = QGuiApplication::platformName();
+    return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
+}
 
 WindowEntry *entry_of(plat_window window) {
     if (window == 0 || window > g.windows.size()) return nullptr;
@@ -517,8 +525,8 @@ private:
     // X11 it still arrives while a button is held (the implicit grab).
     bool inside(const QPoint &p) const {
         if (!rect().contains(p)) return false;
-        QRegion shape = mask();
-        return shape.isEmpty() || shape.contains(p);
+        const WindowEntry *e = entry_of(handle_);
+        return !e || e->shape.isEmpty() || e->shape.contains(p);
     }
 
     void button_message(QMouseEvent *event, uint32_t left, uint32_t right, uint32_t middle) {
@@ -629,7 +637,7 @@ void plat_show_window(plat_window window, int show) {
     if (show) {
         e->ever_shown = true;
         widget->show();
-        widget->raise();
+        if (!headless_platform()) widget->raise();
     } else {
         widget->hide();
     }
@@ -667,18 +675,20 @@ void plat_screen_size(int *width, int *height) {
 int plat_set_window_region(plat_window window, const PlatRect *rects, int count) {
     WindowEntry *e = entry_of(window);
     if (!e) return 0;
-    QWidget *widget = e->widget;
-    if (!rects || count <= 0) {
-        widget->clearMask();
-        return 1;
-    }
     QRegion region;
-    for (int i = 0; i < count; i++) {
+    for (int i = 0; rects && i < count; i++) {
         const PlatRect &r = rects[i];
         if (r.right > r.left && r.bottom > r.top)
             region += QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
     }
-    widget->setMask(region);
+    // No rectangle at all means no shape (Qt cannot make a window with an
+    // empty shape; the program never asks for one).
+    e->shape = region;
+    if (headless_platform()) return 1;
+    if (region.isEmpty())
+        e->widget->clearMask();
+    else
+        e->widget->setMask(region);
     return 1;
 }
 

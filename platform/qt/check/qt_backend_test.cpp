@@ -13,6 +13,7 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QWidget>
@@ -244,7 +245,10 @@ TEST_F(QtBackend, folder_chooser_answers_the_chosen_folder_within_the_buffer) {
         if (s.message != PLAT_WM_TIMER || !s.in_modal) return;
         QFileDialog *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog) return;
-        dialog->selectFile(QString::fromStdString(dir));
+        // Typed as a person would (selectFile leaves a focused name field alone).
+        QLineEdit *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(dir));
         static_cast<QDialog *>(dialog)->accept();   // QFileDialog checks the choice
     };
 
@@ -311,6 +315,19 @@ TEST_F(QtBackend, pointer_outside_the_shape_gives_no_message) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].message, (uint32_t)PLAT_WM_MOUSEMOVE);
     EXPECT_EQ(got[0].lparam, point(5, 1));
+}
+
+TEST_F(QtBackend, class_cursor_changes_at_the_next_pointer_movement) {
+    show_settled();
+    EXPECT_EQ(widget()->cursor().shape(), Qt::ArrowCursor);
+    plat_set_class_cursor(window, PLAT_CURSOR_HAND);
+    EXPECT_EQ(widget()->cursor().shape(), Qt::ArrowCursor);
+    mouse(QEvent::MouseMove, {20, 80}, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(widget()->cursor().shape(), Qt::PointingHandCursor);
+    plat_set_class_cursor(window, PLAT_CURSOR_ARROW);
+    mouse(QEvent::MouseMove, {21, 80}, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(widget()->cursor().shape(), Qt::ArrowCursor);
+    drain();
 }
 
 TEST_F(QtBackend, wheel_puts_signed_delta_high_and_screen_point) {
