@@ -24,12 +24,13 @@ struct FaceSubstitute {
     const char *instead[2];   // tried in order; null ends the list
 };
 
-// Metric-compatible faces first (Liberation matches Arial and Times-like
-// serif widths), then the DejaVu faces that every Debian desktop has.
+// Metric-compatible faces where they exist (Liberation Sans for Arial); for
+// the two small faces, narrow ones, since the list's columns are tight at
+// 9 and 11 pixels; then the DejaVu faces every Debian desktop has.
 const FaceSubstitute FACE_SUBSTITUTES[] = {
-    {"MS Serif", {"Liberation Serif", "DejaVu Serif"}},
+    {"MS Serif", {"Nimbus Sans Narrow", "Liberation Serif"}},
     {"Arial", {"Liberation Sans", "DejaVu Sans"}},
-    {"Small Fonts", {"DejaVu Sans", nullptr}},
+    {"Small Fonts", {"DejaVu Sans Condensed", "DejaVu Sans"}},
     {"Tahoma", {"DejaVu Sans", nullptr}},
     {"Thoma", {"DejaVu Sans", nullptr}},
 };
