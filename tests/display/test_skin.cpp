@@ -119,8 +119,8 @@ TEST(SkinLayout, every_piece_lies_inside_the_picture_and_lands_inside_the_window
         EXPECT_GE(p->sy, 0);
         EXPECT_LE(p->sx + p->w, SKIN_WIDTH);
         EXPECT_LE(p->sy + p->h, SKIN_HEIGHT);
-        if (p->dx >= 0) EXPECT_LT(p->dx, WINDOW_WIDTH);
-        if (p->dy >= 0) EXPECT_LT(p->dy, WINDOW_HEIGHT);
+        if (p->dx >= 0) { EXPECT_LT(p->dx, WINDOW_WIDTH); }
+        if (p->dy >= 0) { EXPECT_LT(p->dy, WINDOW_HEIGHT); }
     }
 }
 
