@@ -186,6 +186,9 @@ TEST_F(EngineStepTest, time_out_retry_starts_over_from_the_captured_page) {
     step(25);
     EXPECT_EQ((uint32_t)Connecting, item(1).state);
     EXPECT_EQ(1, item(1).retryCount);
+    // It held no buffer (nothing had given it one); the retry does, or it
+    // could never receive anything.
+    EXPECT_NE(0u, item(1).buffer);
 }
 
 TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_seconds) {

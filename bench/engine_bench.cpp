@@ -1,0 +1,283 @@
+// engine_bench.cpp - download throughput, CPU cost and engine step time,
+// side by side with curl on the same loopback server.  Prints figures; it
+// passes or fails nothing.
+//
+// The engine runs as in the program: one step every 25 ms on one thread,
+// the clock read from a steady clock.  Each download is aimed at its stream
+// (as a started item whose stream address is known) and followed to
+// Finished; the files are checked byte for byte afterwards.
+//
+// Usage: quorvax_bench [--quick]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "app/app_state.h"
+#include "bench/bench_server.h"
+#include "engine/download_table.h"
+#include "engine/engine.h"
+#include "listfile/listfile.h"
+#include "platform/fake/fake_platform.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+const double MB = 1e6;
+const double CAP_PER_DOWNLOAD = RECEIVE_BUFFER_SIZE / 0.025;  // one buffer-full per step
+
+int server_port = 0;
+std::string work_dir;
+Clock::time_point clock_origin;
+
+uint32_t real_ms(void) {
+    return (uint32_t)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - clock_origin).count();
+}
+
+double thread_cpu_seconds(void) {
+    rusage u;
+    getrusage(RUSAGE_THREAD, &u);
+    return (double)u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + (double)u.ru_stime.tv_sec +
+           u.ru_stime.tv_usec / 1e6;
+}
+
+double children_cpu_seconds(void) {
+    rusage u;
+    getrusage(RUSAGE_CHILDREN, &u);
+    return (double)u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + (double)u.ru_stime.tv_sec +
+           u.ru_stime.tv_usec / 1e6;
+}
+
+std::string stream_address(int i, uint64_t size, uint64_t rate) {
+    std::string a = "cdn.bench.test/stream/b" + std::to_string(i) + "?size=" + std::to_string(size);
+    if (rate) a += "&rate=" + std::to_string(rate);
+    return a;
+}
+
+void put32(std::string &b, size_t at, uint32_t v) {
+    for (int k = 0; k < 4; k++) b[at + k] = (char)(v >> (8 * k));
+}
+
+// A fresh list.o with count items in the work folder, and the program
+// started on it through the proxy form to the bench server.
+bool start_program(int count) {
+    std::string list(656, '\0');
+    put32(list, 0, LIST_MAGIC);
+    list[12] = 0;  // no download started by the engine itself
+    put32(list, 32, (uint32_t)count);
+    for (int i = 0; i < count; i++) {
+        DownloadItem item;
+        memset(&item, 0, sizeof item);
+        item.state = Queued;
+        item.siteKind = 3;
+        snprintf(item.pageAddress, sizeof item.pageAddress, "bench.test/watch/b%d", i);
+        snprintf(item.fileName, sizeof item.fileName, "bench-%d.flv", i);
+        list.append((const char *)&item, sizeof item);
+    }
+    FILE *f = fopen("list.o", "wb");
+    if (!f) return false;
+    fwrite(list.data(), 1, list.size(), f);
+    fclose(f);
+    fake_reset();
+    fake_set_tick(real_ms());
+    if (!startup()) return false;
+    app_state.now_tick = real_ms();
+    app_state.online = 1;
+    app_state.engine_tick = (int32_t)real_ms();
+    app_state.use_proxy = 1;
+    app_state.proxy_address[0] = 127;
+    app_state.proxy_address[1] = 0;
+    app_state.proxy_address[2] = 0;
+    app_state.proxy_address[3] = 1;
+    app_state.proxy_port = server_port;
+    return true;
+}
+
+void aim(int i, uint64_t size, uint64_t rate) {
+    DownloadItem &it = downloads.items[i];
+    snprintf(it.streamAddress, sizeof it.streamAddress, "%s", stream_address(i, size, rate).c_str());
+    it.state = Connecting;
+    it.requestStage = 2;
+    it.userStarted = 1;
+    it.doneSize = 0;
+    it.totalSize = 0;
+    it.buffer = buffer_alloc();
+    it.lastActivityTick = app_state.now_tick;
+}
+
+void remove_files(int count) {
+    for (int i = 0; i < count; i++) unlink(("bench-" + std::to_string(i) + ".flv").c_str());
+    for (int i = 0; i < count; i++) unlink(("curl-" + std::to_string(i) + ".flv").c_str());
+}
+
+struct EngineRun {
+    double seconds = 0;      // first step to the last item finished
+    double cpu_seconds = 0;  // of the engine's thread
+    int finished = 0;
+    int exact = 0;
+    std::vector<double> step_us;  // every step while all items were downloading
+};
+
+int all_downloading(int count) {
+    for (int i = 0; i < count; i++)
+        if (downloads.items[i].state != Downloading) return 0;
+    return 1;
+}
+
+int finished_count(int count) {
+    int n = 0;
+    for (int i = 0; i < count; i++) n += downloads.items[i].state == Finished;
+    return n;
+}
+
+// One engine step every 25 ms until every item is finished or the time is up;
+// stop_after, when not 0, ends the run after that many seconds of steps.
+EngineRun run_engine(int count, uint64_t size, uint64_t rate, double limit_seconds, double stop_after) {
+    EngineRun r;
+    if (!start_program(count)) {
+        fprintf(stderr, "start-up failed\n");
+        return r;
+    }
+    for (int i = 0; i < count; i++) aim(i, size, rate);
+    double cpu0 = thread_cpu_seconds();
+    Clock::time_point begin = Clock::now();
+    Clock::time_point next = begin;
+    for (;;) {
+        fake_set_tick(real_ms());
+        app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
+        per_message_step(nullptr, nullptr);
+        bool measured = all_downloading(count);
+        Clock::time_point s0 = Clock::now();
+        run_engine_step();
+        Clock::time_point s1 = Clock::now();
+        if (measured) r.step_us.push_back(std::chrono::duration<double, std::micro>(s1 - s0).count());
+        double elapsed = std::chrono::duration<double>(s1 - begin).count();
+        if (finished_count(count) == count) break;
+        if (elapsed > limit_seconds || (stop_after > 0 && elapsed > stop_after)) break;
+        next += std::chrono::milliseconds(TIMER_PERIOD_MS);
+        if (next < Clock::now()) next = Clock::now();  // a late timer is not made up
+        std::this_thread::sleep_until(next);
+    }
+    r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    r.cpu_seconds = thread_cpu_seconds() - cpu0;
+    r.finished = finished_count(count);
+    shutdown();
+    if (stop_after == 0)
+        for (int i = 0; i < count; i++)
+            r.exact += bench_file_is_stream("bench-" + std::to_string(i) + ".flv", size);
+    return r;
+}
+
+struct CurlRun {
+    double seconds = 0;
+    double cpu_seconds = 0;
+    int exact = 0;
+};
+
+CurlRun run_curl(int count, uint64_t size, uint64_t rate) {
+    CurlRun r;
+    std::string proxy = "http://127.0.0.1:" + std::to_string(server_port);
+    double cpu0 = children_cpu_seconds();
+    Clock::time_point begin = Clock::now();
+    std::vector<pid_t> pids;
+    for (int i = 0; i < count; i++) {
+        std::string out = "curl-" + std::to_string(i) + ".flv";
+        std::string url = "http://" + stream_address(i, size, rate);
+        pid_t pid = fork();
+        if (pid == 0) {
+            execlp("curl", "curl", "-s", "-o", out.c_str(), "-x", proxy.c_str(), url.c_str(), (char *)nullptr);
+            _exit(127);
+        }
+        pids.push_back(pid);
+    }
+    for (pid_t pid : pids) waitpid(pid, nullptr, 0);
+    r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    r.cpu_seconds = children_cpu_seconds() - cpu0;
+    for (int i = 0; i < count; i++) r.exact += bench_file_is_stream("curl-" + std::to_string(i) + ".flv", size);
+    return r;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    size_t k = (size_t)(p * (double)(v.size() - 1) + 0.5);
+    return v[k];
+}
+
+void compare(const char *label, int count, uint64_t size, uint64_t rate) {
+    EngineRun e = run_engine(count, size, rate, 600, 0);
+    CurlRun c = run_curl(count, size, rate);
+    double bytes = (double)count * (double)size;
+    double e_rate = e.seconds > 0 ? bytes / e.seconds : 0;
+    double c_rate = c.seconds > 0 ? bytes / c.seconds : 0;
+    printf("\n%s: %d x %.0f MB%s\n", label, count, size / MB,
+           rate ? (" at " + std::to_string(rate / 1000000) + " MB/s per connection").c_str() : ", unthrottled");
+    printf("  engine: %6.2f s  %7.1f MB/s total  %6.1f MB/s per download  (%d/%d finished, %d byte-exact)\n",
+           e.seconds, e_rate / MB, e_rate / count / MB, e.finished, count, e.exact);
+    printf("  curl:   %6.2f s  %7.1f MB/s total  %6.1f MB/s per download  (%d byte-exact)\n", c.seconds,
+           c_rate / MB, c_rate / count / MB, c.exact);
+    printf("  throughput ratio engine/curl: %.3f\n", c_rate > 0 ? e_rate / c_rate : 0);
+    if (!rate)
+        printf("  per download: %.1f%% of the design cap of %.1f MB/s\n", 100.0 * e_rate / count / CAP_PER_DOWNLOAD,
+               CAP_PER_DOWNLOAD / MB);
+    printf("  CPU s per GB: engine thread %.3f, curl processes %.3f\n", e.cpu_seconds / (bytes / 1e9),
+           c.cpu_seconds / (bytes / 1e9));
+    if (!e.step_us.empty())
+        printf("  engine step while all downloading: median %.0f us, p99 %.0f us, max %.0f us (%zu steps)\n",
+               percentile(e.step_us, 0.5), percentile(e.step_us, 0.99), percentile(e.step_us, 1.0),
+               e.step_us.size());
+    remove_files(count);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    bool quick = argc > 1 && !strcmp(argv[1], "--quick");
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    clock_origin = Clock::now() - std::chrono::seconds(1000);
+    char pattern[] = "/tmp/quorvax-bench-XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    work_dir = pattern;
+    if (chdir(work_dir.c_str()) != 0) return 1;
+    server_port = bench_server_start();
+    if (!server_port) {
+        fprintf(stderr, "no server\n");
+        return 1;
+    }
+    printf("Quorvax engine benchmark (loopback server, 25 ms steps, %u-byte receive buffer)\n",
+           RECEIVE_BUFFER_SIZE);
+    printf("design cap: %.1f MB/s per download (one buffer-full per step)\n", CAP_PER_DOWNLOAD / MB);
+
+    const uint64_t unthrottled_one = quick ? 64000000 : 256000000;
+    const uint64_t unthrottled_each = quick ? 32000000 : 128000000;
+    const uint64_t throttled_one = quick ? 40000000 : 100000000;
+    const uint64_t throttled_each = quick ? 20000000 : 60000000;
+    const uint64_t rate = 20000000;
+    compare("one download", 1, unthrottled_one, 0);
+    compare("eight downloads at once", 8, unthrottled_each, 0);
+    compare("one download", 1, throttled_one, rate);
+    compare("eight downloads at once", 8, throttled_each, rate);
+
+    // Step time with 50 downloads running at 1 MB/s each.
+    EngineRun many = run_engine(50, 100000000, 1000000, 600, quick ? 4 : 8);
+    printf("\nengine step with 50 active downloads (1 MB/s each): median %.0f us, p99 %.0f us, max %.0f us "
+           "(%zu steps), engine thread CPU %.2f s over %.1f s\n",
+           percentile(many.step_us, 0.5), percentile(many.step_us, 0.99), percentile(many.step_us, 1.0),
+           many.step_us.size(), many.cpu_seconds, many.seconds);
+    remove_files(50);
+
+    bench_server_stop();
+    if (chdir("/") != 0) return 1;
+    rmdir(work_dir.c_str());
+    return 0;
+}
