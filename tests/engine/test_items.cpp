@@ -263,7 +263,9 @@ TEST_F(ItemsTest, interrupted_transfers_resume_at_once_after_a_restart) {
         EXPECT_EQ(expect_done[i], item(i).doneSize) << i;
         bool running = i < 4;
         EXPECT_EQ(running, item(i).buffer != 0) << i;
-        if (running) EXPECT_EQ(plat_tick(), item(i).lastActivityTick) << i;
+        if (running) {
+            EXPECT_EQ(plat_tick(), item(i).lastActivityTick) << i;
+        }
         EXPECT_EQ(0u, item(i).socket);
         EXPECT_EQ(0u, item(i).file);
         EXPECT_EQ(0, item(i).requestStage);
