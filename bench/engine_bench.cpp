@@ -303,6 +303,7 @@ int main(int argc, char **argv) {
     }
 
     bench_server_stop();
+    unlink("list.o");
     if (chdir("/") != 0) return 1;
     rmdir(work_dir.c_str());
     return 0;
