@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """testweb.py - a small demo web for Quorvax, served on loopback.
 
-Usage: testweb.py [--port P] [--log FILE] [--exit-on-stdin-eof]
+Usage: testweb.py [--port P] [--log FILE] [--exit-on-stdin-eof] [--rate B]
 
 Port 0 picks a free port.  The first line printed is "PORT <n>".  Every
 request is answered on a fresh connection, which is closed afterwards.
@@ -270,6 +270,7 @@ def site_of(host):
 
 class Handler(socketserver.BaseRequestHandler):
     log_file = None
+    default_rate = 0          # stream rate when a request names none
     log_lock = threading.Lock()
 
     # ---- reading the request
@@ -477,7 +478,7 @@ class Handler(socketserver.BaseRequestHandler):
             limit = min(limit, reset_after)
         if stall_after >= 0:
             limit = min(limit, stall_after)
-        rate = int_arg(query, "rate", 0)
+        rate = int_arg(query, "rate", Handler.default_rate)
         split = int_arg(query, "split", -1)
         pause = int_arg(query, "pause", 300) / 1000.0
 
@@ -527,8 +528,13 @@ def main():
     parser.add_argument("--log", default=None,
                         help="append every raw request (4-byte length, bytes)")
     parser.add_argument("--exit-on-stdin-eof", action="store_true")
+    parser.add_argument("--rate", type=int, default=0,
+                        help="bytes per second for streams that name no rate "
+                             "(0 = as fast as possible); lets a demo show "
+                             "downloads in progress")
     args = parser.parse_args()
     Handler.log_file = args.log
+    Handler.default_rate = args.rate
     server = Server(("127.0.0.1", args.port), Handler)
     print("PORT %d" % server.server_address[1], flush=True)
     if args.exit_on_stdin_eof:
