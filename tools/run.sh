@@ -19,6 +19,11 @@ if [ ! -f "$data/list.o" ]; then
   echo "Created $data/list.o (downloads go to $folder)"
 fi
 
+# QUORVAX_PROXY=host:port points the program at a proxy (the demo web).
+if [ -n "${QUORVAX_PROXY:-}" ]; then
+  "$src/build/quorvax-list" set "$data/list.o" --proxy "$QUORVAX_PROXY" --use-proxy 1 >/dev/null
+fi
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export DISPLAY=:77
   if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
