@@ -16,6 +16,17 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+# Prints the id of the first window whose name matches, waiting up to
+# $2 tenths of a second; prints nothing when none appears.
+wait_for_window() {
+  local id=""
+  for _ in $(seq "$2"); do
+    id=$(xdotool search --name "$1" 2>/dev/null | head -n1)
+    [ -n "$id" ] && break
+    sleep 0.1
+  done
+  echo "$id"
+}
 
 for n in $(seq 140 199); do
   if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
@@ -32,12 +43,7 @@ unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 "$build/quorvax-list" set "$work/list.o" --pos 5000,-20 >/dev/null || fail "list set"
 (cd "$work" && exec "$build/quorvax") &
 prog_pid=$!
-win=""
-for _ in $(seq 30); do
-  win=$(xdotool search --name '^Quorvax 1\.0$' 2>/dev/null | head -n1)
-  [ -n "$win" ] && break
-  sleep 0.1
-done
+win=$(wait_for_window '^Quorvax 1\.0$' 30)
 [ -n "$win" ] || fail "no window titled 'Quorvax 1.0' within 3 s"
 xprop -id "$win" WM_CLASS | grep -q '"Quorvax"' || fail "window class: $(xprop -id "$win" WM_CLASS)"
 geom=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
@@ -64,12 +70,7 @@ PY
 rm -f "$work/list.o"
 (cd "$work" && exec "$build/quorvax") &
 prog_pid=$!
-box=""
-for _ in $(seq 50); do
-  box=$(xdotool search --name '^File not found!!$' 2>/dev/null | head -n1)
-  [ -n "$box" ] && break
-  sleep 0.1
-done
+box=$(wait_for_window '^File not found!!$' 50)
 [ -n "$box" ] || fail "no message box without a list file"
 kill -0 "$prog_pid" 2>/dev/null || fail "program ended before the message was closed"
 xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key --window "$box" Return
@@ -83,12 +84,7 @@ prog_pid=""
 printf 'XXXX' > "$work/list.o"; head -c 652 /dev/zero >> "$work/list.o"
 (cd "$work" && exec "$build/quorvax") &
 prog_pid=$!
-box=""
-for _ in $(seq 50); do
-  box=$(xdotool search --name '^File not found!!$' 2>/dev/null | head -n1)
-  [ -n "$box" ] && break
-  sleep 0.1
-done
+box=$(wait_for_window '^File not found!!$' 50)
 [ -n "$box" ] || fail "no message box for a wrong magic"
 kill -KILL "$prog_pid" 2>/dev/null; wait "$prog_pid" 2>/dev/null
 prog_pid=""
