@@ -110,14 +110,20 @@ std::string testweb_stream_bytes(const std::string &name, uint64_t start, uint64
 
 // ------------------------------------------------------ raw exchanges
 
-int loopback_connect(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
+// 127.0.0.1:port (port 0: any free port, for a bind).
+static struct sockaddr_in loopback_address(int port) {
     struct sockaddr_in sa;
     memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
     sa.sin_port = htons((uint16_t)port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sa;
+}
+
+int loopback_connect(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    struct sockaddr_in sa = loopback_address(port);
     if (connect(fd, (struct sockaddr *)&sa, sizeof sa) != 0) {
         close(fd);
         return -1;
@@ -192,34 +198,48 @@ int status_code(const std::string &answer) {
     return code;
 }
 
+// ------------------------------------------------------ listeners
+
+// A socket bound to a free loopback port, or -1; the port in *port.
+static int bound_loopback_socket(int *port) {
+    *port = 0;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    struct sockaddr_in sa = loopback_address(0);
+    socklen_t len = sizeof sa;
+    if (bind(fd, (struct sockaddr *)&sa, sizeof sa) != 0 ||
+        getsockname(fd, (struct sockaddr *)&sa, &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = ntohs(sa.sin_port);
+    return fd;
+}
+
+int loopback_listen(int backlog, int *port) {
+    int fd = bound_loopback_socket(port);
+    if (fd < 0) return -1;
+    if (listen(fd, backlog) != 0) {
+        close(fd);
+        *port = 0;
+        return -1;
+    }
+    return fd;
+}
+
 // ------------------------------------------------------ silent hosts
 
 static int connect_nonblocking(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
-    struct sockaddr_in sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons((uint16_t)port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in sa = loopback_address(port);
     connect(fd, (struct sockaddr *)&sa, sizeof sa);
     return fd;
 }
 
 int open_silent_listener(SilentListener *l) {
-    l->listen_fd = socket(AF_INET, SOCK_STREAM, 0);
+    l->listen_fd = loopback_listen(0, &l->port);
     if (l->listen_fd < 0) return 0;
-    struct sockaddr_in sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (bind(l->listen_fd, (struct sockaddr *)&sa, sizeof sa) != 0 || listen(l->listen_fd, 0) != 0 ||
-        getsockname(l->listen_fd, (struct sockaddr *)&sa, &len) != 0) {
-        close_silent_listener(l);
-        return 0;
-    }
-    l->port = ntohs(sa.sin_port);
     // Fills the accept queue: fillers connect until one is left hanging.
     for (int i = 0; i < 8; i++) {
         l->fillers[i] = connect_nonblocking(l->port);
@@ -239,14 +259,8 @@ void close_silent_listener(SilentListener *l) {
 }
 
 int closed_loopback_port(void) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    bind(fd, (struct sockaddr *)&sa, sizeof sa);
-    getsockname(fd, (struct sockaddr *)&sa, &len);
-    close(fd);   // bound but never listened to, and now free: connects are refused
-    return ntohs(sa.sin_port);
+    int port = 0;
+    int fd = bound_loopback_socket(&port);
+    if (fd >= 0) close(fd);   // bound but never listened to, and now free: connects are refused
+    return port;
 }

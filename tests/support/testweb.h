@@ -41,6 +41,10 @@ std::string header_value(const std::string &head, const std::string &name);
 // Status code of an answer's first line, 0 when there is none.
 int status_code(const std::string &answer);
 
+// A socket listening on a free loopback port with the given backlog, or -1;
+// its port in *port (0 on failure).  Nothing accepts unless the caller does.
+int loopback_listen(int backlog, int *port);
+
 // A listening loopback socket whose accept queue is full: connects to it
 // are left unanswered, as with a silent or black-holed host.  The fillers
 // hold the queue; release both with close_silent_listener.

@@ -1,8 +1,6 @@
 // The page fetch driver against the demo web on loopback: from a captured
 // page address to the stream's length, for every site, with redirects,
 // second pages, the page window and the stream's answer.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -418,18 +416,7 @@ TEST_F(FetchTest, an_output_file_that_can_be_neither_opened_nor_created_fails_th
 // each piece of an answer arrives.
 struct PieceServer {
     int fd = -1, conn = -1, port = 0;
-    PieceServer() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in sa;
-        memset(&sa, 0, sizeof sa);
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof sa;
-        bind(fd, (struct sockaddr *)&sa, sizeof sa);
-        listen(fd, 2);
-        getsockname(fd, (struct sockaddr *)&sa, &len);
-        port = ntohs(sa.sin_port);
-    }
+    PieceServer() { fd = loopback_listen(2, &port); }
     ~PieceServer() {
         if (conn >= 0) close(conn);
         close(fd);

@@ -2,8 +2,6 @@
 // one that refuses, one that accepts and stays silent, one that never
 // completes the handshake, and one that closes without a byte.  (Every test
 // goes through a loopback proxy: the targets themselves are never reached.)
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -28,18 +26,7 @@ struct ProbeTest : WebFixture {
 // handshake, the request is taken in, and nothing ever answers.
 struct MuteListener {
     int fd = -1, port = 0;
-    MuteListener() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in sa;
-        memset(&sa, 0, sizeof sa);
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof sa;
-        bind(fd, (struct sockaddr *)&sa, sizeof sa);
-        listen(fd, 8);
-        getsockname(fd, (struct sockaddr *)&sa, &len);
-        port = ntohs(sa.sin_port);
-    }
+    MuteListener() { fd = loopback_listen(8, &port); }
     ~MuteListener() { close(fd); }
 };
 

@@ -1,8 +1,6 @@
 // Requests as they leave the program: the bytes a listening loopback socket
 // receives for each form, and where the connection goes.
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,18 +13,7 @@ namespace {
 struct CaptureListener {
     int fd = -1;
     int port = 0;
-    CaptureListener() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in sa;
-        memset(&sa, 0, sizeof sa);
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof sa;
-        bind(fd, (struct sockaddr *)&sa, sizeof sa);
-        listen(fd, 4);
-        getsockname(fd, (struct sockaddr *)&sa, &len);
-        port = ntohs(sa.sin_port);
-    }
+    CaptureListener() { fd = loopback_listen(4, &port); }
     ~CaptureListener() { close(fd); }
     // The request bytes of the next connection ("" when none comes within
     // wait_ms), read up to the empty line.
