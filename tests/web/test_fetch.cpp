@@ -41,6 +41,18 @@ struct FetchTest : WebFixture {
         return item(i).state == Finished;
     }
     std::string file_of(int i) { return read_file(dir.file(item(i).fileName)); }
+    // Appends an item past its page (requestStage 2) with its stream address
+    // known, and the given file name, doneSize and totalSize.
+    static int add_stream_item(int32_t kind, uint32_t state, const std::string &stream,
+                               const std::string &file_name = "", uint32_t done = 0, uint32_t total = 0) {
+        int i = add_item("x", kind, state);
+        item(i).requestStage = 2;
+        item(i).doneSize = done;
+        item(i).totalSize = total;
+        strncpy(item(i).fileName, file_name.c_str(), sizeof item(i).fileName - 1);
+        strncpy(item(i).streamAddress, stream.c_str(), sizeof item(i).streamAddress - 1);
+        return i;
+    }
 };
 
 // ----------------------------------------------------- every site
@@ -173,9 +185,7 @@ TEST_F(FetchTest, relative_redirects_keep_the_host_and_port_of_the_request) {
     // Direct to host:port: the stream's relative redirect stays on that port.
     app_state.use_proxy = 0;
     std::string here = "127.0.0.1:" + std::to_string(port);
-    int j = add_item("x", 3);
-    item(j).requestStage = 2;
-    strcpy(item(j).streamAddress, (here + "/redirect?to=/stream/rel%3Fsize%3D777").c_str());
+    int j = add_stream_item(3, Analysing, here + "/redirect?to=/stream/rel%3Fsize%3D777");
     ASSERT_TRUE(probe(j));
     EXPECT_EQ("Queued", state_of(j));
     EXPECT_EQ(here + "/stream/rel?size=777", std::string(item(j).streamAddress));
@@ -183,9 +193,7 @@ TEST_F(FetchTest, relative_redirects_keep_the_host_and_port_of_the_request) {
 }
 
 TEST_F(FetchTest, endless_redirects_give_the_item_up_after_ten) {
-    int i = add_item("x", 3);
-    item(i).requestStage = 2;
-    strcpy(item(i).streamAddress, "loop.test/loop/1");
+    int i = add_stream_item(3, Analysing, "loop.test/loop/1");
     ASSERT_TRUE(probe(i));
     EXPECT_EQ("Failed", state_of(i));
     EXPECT_STREQ("http://loop.test/loop/11", item(i).streamAddress) << "ten redirects were followed";
@@ -233,10 +241,7 @@ TEST_F(FetchTest, a_complete_page_without_the_video_fails_and_is_saved) {
 // ------------------------------------------------------ the stream's answer
 
 TEST_F(FetchTest, the_length_probe_ends_queued_with_the_announced_length_even_when_smaller) {
-    int i = add_item("x", 3);
-    item(i).requestStage = 2;
-    item(i).totalSize = 999999;
-    strcpy(item(i).streamAddress, "cdn.vidcue.test/stream/p?size=5000");
+    int i = add_stream_item(3, Analysing, "cdn.vidcue.test/stream/p?size=5000", "", 0, 999999);
     ASSERT_TRUE(probe(i));
     EXPECT_EQ("Queued", state_of(i));
     EXPECT_EQ(5000u, item(i).totalSize);
@@ -254,10 +259,8 @@ TEST_F(FetchTest, error_answers_and_lengths_out_of_range_fail_the_item) {
                  {"announce=abc", 0}, {"announce=4294967296", 0}, {"announce=99999999999", 1}};
     for (auto &c : cases) {
         SCOPED_TRACE(c.query);
-        int i = add_item("x", 3, c.stream_mode ? Connecting : Analysing);
-        item(i).requestStage = 2;
-        strcpy(item(i).fileName, "err.flv");
-        strcpy(item(i).streamAddress, (std::string("cdn.vidcue.test/stream/e?") + c.query).c_str());
+        int i = add_stream_item(3, c.stream_mode ? Connecting : Analysing,
+                                std::string("cdn.vidcue.test/stream/e?") + c.query, "err.flv");
         uint32_t from = item(i).state;
         ASSERT_TRUE(drive(i, 0, c.stream_mode, [&] { return item(i).state != from; }));
         EXPECT_EQ("Failed", state_of(i));
@@ -270,9 +273,7 @@ TEST_F(FetchTest, error_answers_and_lengths_out_of_range_fail_the_item) {
 }
 
 TEST_F(FetchTest, lengths_between_two_and_four_gib_are_kept) {
-    int i = add_item("x", 3);
-    item(i).requestStage = 2;
-    strcpy(item(i).streamAddress, "cdn.vidcue.test/stream/g?size=100&announce=4294967295");
+    int i = add_stream_item(3, Analysing, "cdn.vidcue.test/stream/g?size=100&announce=4294967295");
     ASSERT_TRUE(probe(i));
     EXPECT_EQ("Queued", state_of(i));
     EXPECT_EQ(4294967295u, item(i).totalSize);
@@ -285,12 +286,8 @@ TEST_F(FetchTest, a_transfer_resumes_past_two_gib_at_its_done_size) {
     ASSERT_NE(PLAT_INVALID_FILE, f);
     ASSERT_EQ(1, plat_truncate(f, done));   // sparse: the earlier part
     plat_close(f);
-    int i = add_item("x", 3, Connecting);
-    item(i).requestStage = 2;
-    item(i).doneSize = done;
-    item(i).totalSize = done + 3000;
-    strcpy(item(i).fileName, name.c_str());
-    strcpy(item(i).streamAddress, "cdn.vidcue.test/stream/huge?size=2500003000");
+    int i = add_stream_item(3, Connecting, "cdn.vidcue.test/stream/huge?size=2500003000", name, done,
+                            done + 3000);
     ASSERT_TRUE(start(i));
     EXPECT_EQ("ReceivingHeaders", state_of(i));
     ASSERT_TRUE(transfer(i));
@@ -324,12 +321,7 @@ TEST_F(FetchTest, a_started_item_fetches_its_page_again_and_resumes_from_done_si
 TEST_F(FetchTest, a_stream_redirect_is_followed_with_the_same_range) {
     std::string name = "redirected.flv";
     write_file(dir.file(name), testweb_stream_bytes("rd", 0, 1000));
-    int i = add_item("x", 0, Connecting);
-    item(i).requestStage = 2;
-    item(i).doneSize = 1000;
-    item(i).totalSize = 9000;
-    strcpy(item(i).fileName, name.c_str());
-    strcpy(item(i).streamAddress, "dl.reelbox.test/get/9000/key=rd");
+    int i = add_stream_item(0, Connecting, "dl.reelbox.test/get/9000/key=rd", name, 1000, 9000);
     ASSERT_TRUE(start(i));
     EXPECT_STREQ("http://cdn.reelbox.test/stream/rd?size=9000", item(i).streamAddress);
     EXPECT_EQ(1000u, item(i).doneSize);
@@ -340,12 +332,7 @@ TEST_F(FetchTest, a_stream_redirect_is_followed_with_the_same_range) {
 TEST_F(FetchTest, a_ranged_request_answered_whole_starts_the_file_again) {
     std::string name = "ignored range.flv";
     write_file(dir.file(name), std::string(4000, 'x'));
-    int i = add_item("x", 3, Connecting);
-    item(i).requestStage = 2;
-    item(i).doneSize = 4000;
-    item(i).totalSize = 5000;
-    strcpy(item(i).fileName, name.c_str());
-    strcpy(item(i).streamAddress, "cdn.vidcue.test/stream/nr?size=5000&norange=1");
+    int i = add_stream_item(3, Connecting, "cdn.vidcue.test/stream/nr?size=5000&norange=1", name, 4000, 5000);
     ASSERT_TRUE(start(i));
     EXPECT_EQ(0u, item(i).doneSize);
     ASSERT_TRUE(transfer(i));
@@ -355,12 +342,7 @@ TEST_F(FetchTest, a_ranged_request_answered_whole_starts_the_file_again) {
 TEST_F(FetchTest, a_restart_from_zero_cuts_the_existing_file) {
     std::string name = "from zero.flv";
     write_file(dir.file(name), std::string(9000, 'x'));
-    int i = add_item("x", 3, RestartFromZero);
-    item(i).requestStage = 2;
-    item(i).doneSize = 9000;
-    item(i).totalSize = 9000;
-    strcpy(item(i).fileName, name.c_str());
-    strcpy(item(i).streamAddress, "cdn.vidcue.test/stream/z?size=6000");
+    int i = add_stream_item(3, RestartFromZero, "cdn.vidcue.test/stream/z?size=6000", name, 9000, 9000);
     ASSERT_TRUE(drive(i, 0, 1, [&] { return item(i).state != RestartFromZero; }));
     EXPECT_EQ(0u, item(i).doneSize);
     ASSERT_TRUE(transfer(i));
@@ -368,12 +350,7 @@ TEST_F(FetchTest, a_restart_from_zero_cuts_the_existing_file) {
 }
 
 TEST_F(FetchTest, a_file_that_vanished_before_a_ranged_answer_is_fetched_again_from_zero) {
-    int i = add_item("x", 3, Connecting);
-    item(i).requestStage = 2;
-    item(i).doneSize = 3000;
-    item(i).totalSize = 8000;
-    strcpy(item(i).fileName, "vanished.flv");
-    strcpy(item(i).streamAddress, "cdn.vidcue.test/stream/vn?size=8000");
+    int i = add_stream_item(3, Connecting, "cdn.vidcue.test/stream/vn?size=8000", "vanished.flv", 3000, 8000);
     // The ranged answer arrives: nothing is written, the stream is asked again.
     ASSERT_TRUE(drive(i, item(i).doneSize, 1, [&] { return item(i).doneSize == 0; }));
     EXPECT_EQ("Connecting", state_of(i));
@@ -389,10 +366,7 @@ TEST_F(FetchTest, a_file_that_vanished_before_a_ranged_answer_is_fetched_again_f
 
 TEST_F(FetchTest, an_output_file_that_can_be_neither_opened_nor_created_fails_the_item) {
     strcpy(app_state.download_folder, "no such folder");
-    int i = add_item("x", 3, Connecting);
-    item(i).requestStage = 2;
-    strcpy(item(i).fileName, "nowhere.flv");
-    strcpy(item(i).streamAddress, "cdn.vidcue.test/stream/nw?size=100");
+    int i = add_stream_item(3, Connecting, "cdn.vidcue.test/stream/nw?size=100", "nowhere.flv");
     ASSERT_TRUE(start(i));
     EXPECT_EQ("Failed", state_of(i));
     EXPECT_EQ(Failed, stored(i, RECORD_STATE));
@@ -401,10 +375,7 @@ TEST_F(FetchTest, an_output_file_that_can_be_neither_opened_nor_created_fails_th
 
     // A file name that would lead out of the folder is refused the same way.
     app_state.download_folder[0] = 0;
-    int j = add_item("x", 3, Connecting);
-    item(j).requestStage = 2;
-    strcpy(item(j).fileName, "../escape.flv");
-    strcpy(item(j).streamAddress, "cdn.vidcue.test/stream/nw?size=100");
+    int j = add_stream_item(3, Connecting, "cdn.vidcue.test/stream/nw?size=100", "../escape.flv");
     ASSERT_TRUE(start(j));
     EXPECT_EQ("Failed", state_of(j));
     EXPECT_FALSE(plat_file_exists("../escape.flv"));
@@ -442,9 +413,7 @@ bool wait_for_bytes(int i) {
 TEST_F(FetchTest, a_length_line_cut_before_its_line_end_is_read_on_the_next_step) {
     PieceServer server;
     app_state.use_proxy = 0;
-    int i = add_item("x", 3);
-    item(i).requestStage = 2;
-    strcpy(item(i).streamAddress, ("127.0.0.1:" + std::to_string(server.port) + "/v").c_str());
+    int i = add_stream_item(3, Analysing, "127.0.0.1:" + std::to_string(server.port) + "/v");
     fetch_page(i, 0, 0);
     ASSERT_NE(0u, item(i).socket);
     ASSERT_TRUE(server.accept_one());
@@ -466,9 +435,7 @@ TEST_F(FetchTest, a_length_line_cut_before_its_line_end_is_read_on_the_next_step
 TEST_F(FetchTest, an_error_status_is_seen_before_any_length_arrives) {
     PieceServer server;
     app_state.use_proxy = 0;
-    int i = add_item("x", 3);
-    item(i).requestStage = 2;
-    strcpy(item(i).streamAddress, ("127.0.0.1:" + std::to_string(server.port) + "/v").c_str());
+    int i = add_stream_item(3, Analysing, "127.0.0.1:" + std::to_string(server.port) + "/v");
     fetch_page(i, 0, 0);
     ASSERT_TRUE(server.accept_one());
     server.send_piece("HTTP/1.1 50");   // an incomplete status line says nothing yet
