@@ -28,6 +28,7 @@
 #include "engine/engine.h"
 #include "listfile/listfile.h"
 #include "platform/fake/fake_platform.h"
+#include "support/loopback_proxy.h"
 
 namespace {
 
@@ -94,12 +95,7 @@ bool start_program(int count) {
     app_state.now_tick = real_ms();
     app_state.online = 1;
     app_state.engine_tick = (int32_t)real_ms();
-    app_state.use_proxy = 1;
-    app_state.proxy_address[0] = 127;
-    app_state.proxy_address[1] = 0;
-    app_state.proxy_address[2] = 0;
-    app_state.proxy_address[3] = 1;
-    app_state.proxy_port = server_port;
+    use_loopback_proxy(server_port);
     return true;
 }
 

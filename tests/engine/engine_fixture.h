@@ -18,6 +18,7 @@
 #include "listfile/list_bytes.h"
 #include "listfile/listfile.h"
 #include "platform/fake/fake_platform.h"
+#include "support/loopback_proxy.h"
 #include "support/temp_dir.h"
 #include "support/testweb.h"
 
@@ -61,16 +62,6 @@ struct EngineFixture : testing::Test {
     static void go_online() {
         app_state.online = 1;
         app_state.engine_tick = (int32_t)plat_tick();
-    }
-
-    // Every request goes to the demo web on loopback.
-    static void use_testweb(int port) {
-        app_state.use_proxy = 1;
-        app_state.proxy_address[0] = 127;
-        app_state.proxy_address[1] = 0;
-        app_state.proxy_address[2] = 0;
-        app_state.proxy_address[3] = 1;
-        app_state.proxy_port = port;
     }
 
     // One message: the clock moves by ms, then one engine step.

@@ -197,7 +197,7 @@ TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_secon
            engine_item("vidcue.test/watch/b", 3, Queued)},
           1);
     // The probe goes through a proxy on a port where nothing listens.
-    use_testweb(closed_loopback_port());
+    use_loopback_proxy(closed_loopback_port());
     item(1).state = Failed;
     step(25);  // 3,525 ms after start-up's base: no probe yet
     EXPECT_EQ(0, app_state.offline_notice);
@@ -213,7 +213,7 @@ TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_secon
 
     TestWeb &web = shared_testweb();
     ASSERT_NE(0, web.port);
-    use_testweb(web.port);
+    use_loopback_proxy(web.port);
     step(5000);
     EXPECT_EQ(0, app_state.online);  // the probe waits for its 6 seconds
     step(1100);
@@ -226,7 +226,7 @@ TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_secon
 
 TEST_F(EngineStepTest, starting_by_hand_probes_at_the_next_step_when_offline) {
     start({engine_item("vidcue.test/watch/a", 3, Queued)}, 1);
-    use_testweb(closed_loopback_port());
+    use_loopback_proxy(closed_loopback_port());
     step(25);
     ASSERT_EQ(0, app_state.online);
     downloads.selected_item = 0;

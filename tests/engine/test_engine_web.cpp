@@ -22,7 +22,7 @@ struct WebEngineTest : EngineFixture {
     }
     void connect_to_web() {
         go_online();
-        use_testweb(web.port);
+        use_loopback_proxy(web.port);
     }
     // Every request the server received, in order.
     std::vector<std::string> requests() const {

@@ -16,7 +16,7 @@ struct FetchTest : WebFixture {
         WebFixture::SetUp();
         port = shared_testweb().port;
         ASSERT_GT(port, 0) << "the demo web did not start";
-        use_proxy_port(port);
+        use_loopback_proxy(port);
     }
     // Runs a new item (Analysing) until it leaves that state.
     bool probe(int i) {
@@ -140,7 +140,7 @@ TEST_F(FetchTest, bare_host_kinds_ask_for_their_page_without_www) {
     TestWeb logged;
     std::string log = dir.file("requests.log");
     ASSERT_TRUE(testweb_start(&logged, log.c_str()));
-    use_proxy_port(logged.port);
+    use_loopback_proxy(logged.port);
     int a = add_item("mvs.test/watch/b1", 7);
     int b = add_item("vidcue.test/watch/b2", 3);
     EXPECT_TRUE(probe(a));

@@ -33,7 +33,7 @@ struct MuteListener {
 TEST_F(ProbeTest, an_answering_target_means_online_and_is_kept) {
     int port = shared_testweb().port;
     ASSERT_GT(port, 0);
-    use_proxy_port(port);
+    use_loopback_proxy(port);
     for (int target = 0; target < 3; target++) {
         SCOPED_TRACE(target);
         app_state.probe_target = target;
@@ -43,7 +43,7 @@ TEST_F(ProbeTest, an_answering_target_means_online_and_is_kept) {
 }
 
 TEST_F(ProbeTest, a_refusing_target_fails_and_the_next_target_is_tried_next) {
-    use_proxy_port(closed_loopback_port());
+    use_loopback_proxy(closed_loopback_port());
     app_state.probe_target = 0;
     EXPECT_EQ(0, timed_probe("refused"));
     EXPECT_EQ(1, app_state.probe_target);
@@ -55,7 +55,7 @@ TEST_F(ProbeTest, a_refusing_target_fails_and_the_next_target_is_tried_next) {
 
 TEST_F(ProbeTest, a_target_that_accepts_and_stays_silent_counts_as_a_failure) {
     MuteListener mute;
-    use_proxy_port(mute.port);
+    use_loopback_proxy(mute.port);
     app_state.probe_target = 1;
     EXPECT_EQ(0, timed_probe("silent_after_connect"));
     EXPECT_EQ(2, app_state.probe_target);
@@ -64,7 +64,7 @@ TEST_F(ProbeTest, a_target_that_accepts_and_stays_silent_counts_as_a_failure) {
 TEST_F(ProbeTest, a_target_that_never_completes_the_handshake_counts_as_a_failure) {
     SilentListener silent;
     ASSERT_TRUE(open_silent_listener(&silent));
-    use_proxy_port(silent.port);
+    use_loopback_proxy(silent.port);
     app_state.probe_target = 2;
     EXPECT_EQ(0, timed_probe("silent_handshake"));
     EXPECT_EQ(0, app_state.probe_target);
@@ -77,7 +77,7 @@ TEST_F(ProbeTest, a_connection_closed_without_a_byte_counts_as_a_failure) {
         int c = accept(server.fd, nullptr, nullptr);
         if (c >= 0) close(c);
     });
-    use_proxy_port(server.port);
+    use_loopback_proxy(server.port);
     EXPECT_EQ(0, probe_connectivity());
     closer.join();
     EXPECT_EQ(1, app_state.probe_target);
@@ -86,7 +86,7 @@ TEST_F(ProbeTest, a_connection_closed_without_a_byte_counts_as_a_failure) {
 TEST_F(ProbeTest, an_unknown_target_number_starts_again_at_the_first) {
     int port = shared_testweb().port;
     ASSERT_GT(port, 0);
-    use_proxy_port(port);
+    use_loopback_proxy(port);
     app_state.probe_target = 7;
     EXPECT_EQ(1, probe_connectivity());
     EXPECT_EQ(0, app_state.probe_target);

@@ -59,7 +59,7 @@ struct RequestTest : WebFixture {
         return listener.take();
     }
     std::string proxied(const std::string &address, int bare, uint32_t range) {
-        use_proxy_port(listener.port);
+        use_loopback_proxy(listener.port);
         open_request(&slot, 1, address.c_str(), bare, range);
         return listener.take();
     }

@@ -18,6 +18,7 @@
 #include "listfile/list_bytes.h"
 #include "listfile/listfile.h"
 #include "platform/fake/fake_platform.h"
+#include "support/loopback_proxy.h"
 #include "support/temp_dir.h"
 #include "support/testweb.h"
 #include "web/text.h"
@@ -83,16 +84,6 @@ struct WebFixture : testing::Test {
         static const char trap[] = "\"'&amp</title>\r\n";
         memcpy(data + text.size(), trap, sizeof trap);
         item(i).bufferFill = (uint32_t)text.size();
-    }
-
-    // Every request goes through the demo web as the proxy.
-    static void use_proxy_port(int port) {
-        app_state.use_proxy = 1;
-        app_state.proxy_address[0] = 127;
-        app_state.proxy_address[1] = 0;
-        app_state.proxy_address[2] = 0;
-        app_state.proxy_address[3] = 1;
-        app_state.proxy_port = port;
     }
 
     // Runs fetch_page on item i until done() holds or real_seconds pass.
