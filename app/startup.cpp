@@ -161,14 +161,7 @@ void shutdown(void) {
 
     // 3: every download's connection, buffer and file.
     if (downloads.items) {
-        for (int32_t i = 0; i < downloads.item_count; i++) {
-            DownloadItem &item = downloads.items[i];
-            if (item.socket) plat_close_socket(item.socket);
-            item.socket = 0;
-            buffer_release(&item.buffer);
-            if (item.file != 0 && item.file != PLAT_INVALID_FILE) close_file(item.file);
-            item.file = 0;
-        }
+        for (int32_t i = 0; i < downloads.item_count; i++) release_item(downloads.items[i]);
     }
 
     // 4: sockets.

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+struct DownloadItem;
+
 // Engine timing and sizes.
 static const int32_t SAMPLE_PERIOD_MS = 500;     // speed sample when more has passed
 static const int32_t PROBE_PERIOD_MS = 6000;     // probe period while offline
@@ -23,6 +25,15 @@ int receive_headers_step(int i);
 int receive_body_step(int i);
 // Gives item i up as Failed, releasing what it holds.
 void fail_item(int i);
+
+// What an item holds, released and cleared: its connection (socket 0), its
+// output file (file 0), or all of them with the receive buffer as well.
+void close_item_socket(DownloadItem &item);
+void close_item_file(DownloadItem &item);
+void release_item(DownloadItem &item);
+// Clears the fields of an item's current run and sets its state; releases
+// nothing.
+void clear_item_run(DownloadItem &item, uint32_t new_state);
 
 void add_offered_download(void);
 void start_item(int i, int user_started);

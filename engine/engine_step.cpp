@@ -60,8 +60,8 @@ static void time_out_item(int i) {
     if (item.retryCount <= ITEM_RETRIES - 1) {
         item.state = item.state == Analysing ? Analysing : Connecting;
         item.lastActivityTick = app_state.now_tick;
-        if (item.socket) plat_close_socket(item.socket);
-        item.socket = 0;
+        close_item_socket(item);
+        // Unlike a release, the retry leaves the invalid value in file.
         if (item.file != 0 && item.file != PLAT_INVALID_FILE) close_file(item.file);
         item.file = PLAT_INVALID_FILE;
         item.bufferFill = 0;

@@ -31,21 +31,35 @@ static const int PATH_SIZE = 1100;  // folder, separator and file name, with roo
 
 static int valid_index(int32_t i) { return i >= 0 && i < downloads.item_count; }
 
-static void close_item_socket(DownloadItem &item) {
+void close_item_socket(DownloadItem &item) {
     if (item.socket) plat_close_socket(item.socket);
     item.socket = 0;
 }
 
-static void close_item_file(DownloadItem &item) {
+void close_item_file(DownloadItem &item) {
     if (item.file != 0 && item.file != PLAT_INVALID_FILE) close_file(item.file);
     item.file = 0;
 }
 
-// Everything an item holds goes back; the file on disk stays.
-static void release_item(DownloadItem &item) {
+// Everything an item holds goes back (connection, buffer, file, in that
+// order); the file on disk stays.
+void release_item(DownloadItem &item) {
     close_item_socket(item);
     buffer_release(&item.buffer);
     close_item_file(item);
+}
+
+// What one run of an item leaves behind (buffer fill, speed, request stage,
+// start by hand, followed redirect) is cleared and the item takes new_state.
+// What it holds is not touched: the callers release that in their own order.
+void clear_item_run(DownloadItem &item, uint32_t new_state) {
+    item.bufferFill = 0;
+    item.sampleBytes = 0;
+    item.speed = 0;
+    item.requestStage = 0;
+    item.userStarted = 0;
+    item.redirectedPage = 0;
+    item.state = new_state;
 }
 
 // Checks item i's output file before a transfer from doneSize: a missing
@@ -191,13 +205,7 @@ void reset_item(int i, uint32_t new_state) {
     if (!valid_index(i)) return;
     DownloadItem &item = downloads.items[i];
     item.lastActivityTick = app_state.now_tick;
-    item.bufferFill = 0;
-    item.sampleBytes = 0;
-    item.speed = 0;
-    item.requestStage = 0;
-    item.userStarted = 0;
-    item.redirectedPage = 0;
-    item.state = new_state;
+    clear_item_run(item, new_state);
     release_item(item);
     write_item_record(i);
 }

@@ -42,11 +42,6 @@ void receive_into_buffer(int i) {
 
 static int file_is_open(uint32_t file) { return file != 0 && file != PLAT_INVALID_FILE; }
 
-static void close_item_file(DownloadItem &item) {
-    if (file_is_open(item.file)) close_file(item.file);
-    item.file = 0;
-}
-
 // Bytes of the stream still to come; bytes past the announced length are
 // not part of the stream and are never written.
 static uint32_t bytes_remaining(const DownloadItem &item) {
@@ -145,8 +140,7 @@ int receive_body_step(int i) {
     }
 
     if (item.doneSize >= item.totalSize) {
-        if (item.socket) plat_close_socket(item.socket);
-        item.socket = 0;
+        close_item_socket(item);
         buffer_release(&item.buffer);
         item.state = Finished;
         close_item_file(item);
@@ -161,14 +155,7 @@ int receive_body_step(int i) {
 void fail_item(int i) {
     DownloadItem &item = downloads.items[i];
     buffer_release(&item.buffer);
-    if (item.socket) plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     close_item_file(item);
-    item.bufferFill = 0;
-    item.sampleBytes = 0;
-    item.speed = 0;
-    item.requestStage = 0;
-    item.userStarted = 0;
-    item.redirectedPage = 0;
-    item.state = Failed;
+    clear_item_run(item, Failed);
 }
