@@ -189,6 +189,22 @@ void end_value(char *text, uint32_t w, uint32_t count) {
     if (w < count) text[w] = 0;
 }
 
+// Removes each marker (length characters) from the value; the character after
+// a marker is kept as it is, even when it starts another marker, and a marker
+// with nothing after it ends the value.
+void drop_marker_before_character(char *text, uint32_t count, const char *marker, uint32_t length) {
+    uint32_t r = 0;
+    uint32_t w = 0;
+    while (r < count && text[r] != 0) {
+        if (text_at(text, r, count, marker, length)) {
+            r += length;
+            if (r >= count || text[r] == 0) break;
+        }
+        text[w++] = text[r++];
+    }
+    end_value(text, w, count);
+}
+
 } // namespace
 
 void replace_marker_amp(char *text, uint32_t count) {
@@ -206,29 +222,11 @@ void replace_marker_amp(char *text, uint32_t count) {
 }
 
 void drop_amp_entity(char *text, uint32_t count) {
-    uint32_t r = 0;
-    uint32_t w = 0;
-    while (r < count && text[r] != 0) {
-        if (text_at(text, r, count, "amp;", 4)) {
-            r += 4;
-            if (r >= count || text[r] == 0) break;
-        }
-        text[w++] = text[r++];
-    }
-    end_value(text, w, count);
+    drop_marker_before_character(text, count, "amp;", 4);
 }
 
 void drop_backslashes(char *text, uint32_t count) {
-    uint32_t r = 0;
-    uint32_t w = 0;
-    while (r < count && text[r] != 0) {
-        if (text[r] == '\\') {
-            r++;
-            if (r >= count || text[r] == 0) break;
-        }
-        text[w++] = text[r++];
-    }
-    end_value(text, w, count);
+    drop_marker_before_character(text, count, "\\", 1);
 }
 
 // --------------------------------------------------------------- [FILE NAME]
