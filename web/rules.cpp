@@ -78,6 +78,18 @@ int characters_present(const char *text, int32_t at, int n, uint32_t fill) {
     return 1;
 }
 
+// The value from skip characters past the search cursor up to the next
+// double quote becomes the stream address.  0, with nothing taken, when the
+// text ends within those characters or no closing quote follows.
+int take_quoted_address(DownloadItem &item, const char *text, int skip) {
+    int32_t from = search_cursor + skip;
+    if (!characters_present(text, search_cursor, skip, item.bufferFill)) return 0;
+    search_cursor = from;
+    if (!find_text(text, "\"")) return 0;
+    set_stream_address(item, text, from, match_start);
+    return 1;
+}
+
 // ----------------------------------------------------------------- [TABLE]
 
 enum Unescape { NONE, PAGE, PAGE_ALT };
@@ -225,13 +237,7 @@ int rule_kind20(int i) {
         start_search(item);
         if (!find_text(text, "sdURL")) return 0;
     }
-    if (!find_text(text, "http:")) return 0;
-    int32_t from = search_cursor + 4;
-    if (!characters_present(text, search_cursor, 4, item.bufferFill)) return 0;
-    search_cursor = from;
-    // Without its closing quote the value is not taken at all.
-    if (!find_text(text, "\"")) return 0;
-    set_stream_address(item, text, from, match_start);
+    if (!find_text(text, "http:") || !take_quoted_address(item, text, 4)) return 0;
     drop_backslashes(item.streamAddress, VALUE_DECODE_COUNT);
     return finish_page(i, 1);
 }
@@ -242,12 +248,8 @@ int rule_kind21(int i) {
     char *text = buffer_data(item.buffer);
     unescape_page_alt(text, item.bufferFill);
     start_search(item);
-    if (!find_text(text, "mediaURL") || !find_text(text, "http:")) return 0;
-    int32_t from = search_cursor + 2;
-    if (!characters_present(text, search_cursor, 2, item.bufferFill)) return 0;
-    search_cursor = from;
-    if (!find_text(text, "\"")) return 0;
-    set_stream_address(item, text, from, match_start);
+    if (!find_text(text, "mediaURL") || !find_text(text, "http:") || !take_quoted_address(item, text, 2))
+        return 0;
     append_literal(item, KIND21_KEY_JOIN);
     if (!find_text(text, "key") || !find_text(text, ":") || !find_text(text, "\"")) return 0;
     int32_t key_from = search_cursor;
@@ -378,10 +380,8 @@ void second_page_kind18(int i) {
         !find_text(text, string_entry(STR_KIND18_KEY2)) ||
         !find_text(text, string_entry(STR_SCHEME_PREFIX)))
         return;
-    int32_t from = search_cursor;
     // Without its closing quote the value is not complete yet: wait.
-    if (!find_text(text, "\"")) return;
-    set_stream_address(item, text, from, match_start);
+    if (!take_quoted_address(item, text, 0)) return;
     drop_amp_entity(item.streamAddress, VALUE_DECODE_COUNT);
     plat_close_socket(item.socket);
     item.socket = 0;
