@@ -106,6 +106,16 @@ inline char page_byte(unsigned char c) {
     return c == 0 ? ' ' : (char)c; // a NUL would cut the page short
 }
 
+// Steps *r past a chunk marker standing there; false when the marker is the
+// last thing in the text.
+inline bool skip_chunk_marker(const char *text, uint32_t *r, uint32_t count) {
+    if (text_at(text, *r, count, CHUNK_MARKER, CHUNK_MARKER_LENGTH)) {
+        *r += CHUNK_MARKER_LENGTH;
+        if (*r >= count) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 // Form A: "%XY" and "%25XY" give byte XY; "\u" followed by four digits gives
@@ -115,10 +125,7 @@ void unescape_page(char *text, uint32_t count) {
     uint32_t r = 0;
     uint32_t w = 0;
     while (r < count) {
-        if (text_at(text, r, count, CHUNK_MARKER, CHUNK_MARKER_LENGTH)) {
-            r += CHUNK_MARKER_LENGTH;
-            if (r >= count) break;
-        }
+        if (!skip_chunk_marker(text, &r, count)) break;
         unsigned char byte;
         uint32_t percent = r;
         bool escape = false;
@@ -148,10 +155,7 @@ void unescape_page_alt(char *text, uint32_t count) {
     uint32_t r = 0;
     uint32_t w = 0;
     while (r < count) {
-        if (text_at(text, r, count, CHUNK_MARKER, CHUNK_MARKER_LENGTH)) {
-            r += CHUNK_MARKER_LENGTH;
-            if (r >= count) break;
-        }
+        if (!skip_chunk_marker(text, &r, count)) break;
         unsigned char byte;
         if (text_at(text, r, count, "\\u", 2) && r + 3 < count) {
             byte = '%';
