@@ -41,6 +41,9 @@ uint32_t write_bytes(plat_file file, const void *buffer, uint32_t count) {
     return plat_write(file, buffer, count);
 }
 int seek_from_start(plat_file file, int64_t offset) { return plat_seek(file, offset); }
+uint32_t write_bytes_at(plat_file file, int64_t offset, const void *buffer, uint32_t count) {
+    return plat_write_at(file, offset, buffer, count);
+}
 void close_file(plat_file file) { plat_close(file); }
 
 static int64_t read_block(plat_file file, void *buffer, int64_t size) {
@@ -181,12 +184,14 @@ int build_output_path(char *out, int cap, const char *file_name) {
 }
 
 // -------------------------------------------------------------- [WRITING]
+// The count and record writes run after every block a download stores, so
+// they go out as positioned writes (one call each instead of a seek and a
+// write); every writer here that writes at the position seeks first.
 
 void write_item_count(void) {
     uint8_t c[4];
     put_le32(c, (uint32_t)downloads.item_count);
-    seek_from_start(app_state.list_file, LIST_COUNT_OFFSET);
-    write_bytes(app_state.list_file, c, 4);
+    write_bytes_at(app_state.list_file, LIST_COUNT_OFFSET, c, 4);
 }
 
 void save_settings(void) {
@@ -221,8 +226,7 @@ void save_settings(void) {
 void write_item_record(int index) {
     if (!downloads.items || index < 0 || index >= downloads.item_count) return;
     write_item_count();
-    seek_from_start(app_state.list_file, record_offset(index));
-    write_bytes(app_state.list_file, &downloads.items[index], LIST_RECORD_SIZE);
+    write_bytes_at(app_state.list_file, record_offset(index), &downloads.items[index], LIST_RECORD_SIZE);
 }
 
 int append_item_record(void) {

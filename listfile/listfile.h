@@ -21,6 +21,9 @@ plat_file create_new_rw(const char *path);
 uint32_t read_bytes(plat_file file, void *buffer, uint32_t count);
 uint32_t write_bytes(plat_file file, const void *buffer, uint32_t count);
 int seek_from_start(plat_file file, int64_t offset);
+// Writes at offset from the start in one call; the position afterwards is
+// not to be relied on (seek before the next read_bytes or write_bytes).
+uint32_t write_bytes_at(plat_file file, int64_t offset, const void *buffer, uint32_t count);
 void close_file(plat_file file);
 
 // Opens list.o in the working folder into app_state.list_file; 1 on success.

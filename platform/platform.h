@@ -208,6 +208,11 @@ uint32_t plat_read(plat_file file, void *buffer, uint32_t count);
 // Writes count bytes at the current position; returns the bytes written
 // (fewer on error or a full disk).
 uint32_t plat_write(plat_file file, const void *buffer, uint32_t count);
+// Writes count bytes at offset bytes from the start in one operation (a
+// seek and a write in one); returns the bytes written (fewer on error or a
+// full disk).  Where the position is afterwards is up to the backend: a
+// caller that goes on with plat_read or plat_write seeks first.
+uint32_t plat_write_at(plat_file file, int64_t offset, const void *buffer, uint32_t count);
 // Sets the position to offset bytes from the start; 1 on success.
 int plat_seek(plat_file file, int64_t offset);
 // File length in bytes, -1 on error.

@@ -332,6 +332,13 @@ uint32_t plat_write(plat_file file, const void *buffer, uint32_t count) {
     if (injected(FAULT_SHORT_WRITE)) return posix_write(file, buffer, count / 2);
     return posix_write(file, buffer, count);
 }
+// Counted and failed as one kind with plat_write: the nth write is the nth
+// of either.
+uint32_t plat_write_at(plat_file file, int64_t offset, const void *buffer, uint32_t count) {
+    if (injected(FAULT_WRITE)) return 0;
+    if (injected(FAULT_SHORT_WRITE)) return posix_write_at(file, offset, buffer, count / 2);
+    return posix_write_at(file, offset, buffer, count);
+}
 int plat_seek(plat_file file, int64_t offset) { return posix_seek(file, offset); }
 int64_t plat_file_size(plat_file file) { return posix_file_size(file); }
 int plat_truncate(plat_file file, int64_t length) { return posix_truncate(file, length); }

@@ -83,6 +83,19 @@ uint32_t posix_write(plat_file file, const void *buffer, uint32_t count) {
     return done;
 }
 
+// pwrite leaves the position untouched, which the contract allows.
+uint32_t posix_write_at(plat_file file, int64_t offset, const void *buffer, uint32_t count) {
+    if (!valid_file(file) || offset < 0) return 0;
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = pwrite(fd_of(file), (const char *)buffer + done, count - done, (off_t)(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += (uint32_t)n;
+    }
+    return done;
+}
+
 int posix_seek(plat_file file, int64_t offset) {
     if (!valid_file(file) || offset < 0) return 0;
     return lseek(fd_of(file), (off_t)offset, SEEK_SET) == (off_t)offset;

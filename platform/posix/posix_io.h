@@ -14,6 +14,7 @@ plat_file posix_open_read(const char *path);
 int posix_file_exists(const char *path);
 uint32_t posix_read(plat_file file, void *buffer, uint32_t count);
 uint32_t posix_write(plat_file file, const void *buffer, uint32_t count);
+uint32_t posix_write_at(plat_file file, int64_t offset, const void *buffer, uint32_t count);
 int posix_seek(plat_file file, int64_t offset);
 int64_t posix_file_size(plat_file file);
 int posix_truncate(plat_file file, int64_t length);

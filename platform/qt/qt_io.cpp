@@ -20,6 +20,9 @@ uint32_t plat_read(plat_file file, void *buffer, uint32_t count) {
 uint32_t plat_write(plat_file file, const void *buffer, uint32_t count) {
     return posix_write(file, buffer, count);
 }
+uint32_t plat_write_at(plat_file file, int64_t offset, const void *buffer, uint32_t count) {
+    return posix_write_at(file, offset, buffer, count);
+}
 int plat_seek(plat_file file, int64_t offset) { return posix_seek(file, offset); }
 int64_t plat_file_size(plat_file file) { return posix_file_size(file); }
 int plat_truncate(plat_file file, int64_t length) { return posix_truncate(file, length); }

@@ -247,6 +247,45 @@ TEST_F(ListFileTest, RecordWritesPutTheCountAndOnlyThatRecordInPlace) {
     EXPECT_EQ(after, on_disk());
 }
 
+// The count and record writers write at a given offset while the settings,
+// folder and append writers seek and write: whichever ran before, each
+// writer's bytes land at their own offsets and nowhere else.
+TEST_F(ListFileTest, InterleavedWritersEachLandInTheirOwnPlace) {
+    std::vector<DownloadItem> items = {make_item("p0", Queued), make_item("p1", Queued),
+                                       make_item("p2", Queued)};
+    std::string image = empty_list("/dl");
+    put32(image, 32, 3);
+    for (const DownloadItem &it : items) image += record_bytes(it);
+    open_list(image);
+    ASSERT_EQ(1, read_settings_and_items());
+    read_download_folder();
+
+    app_state.window_x = 321;
+    save_settings();
+    downloads.items[2].doneSize = 7;
+    write_item_record(2);
+    downloads.items[3] = make_item("p3", Queued);
+    ASSERT_EQ(1, append_item_record());
+    app_state.window_y = 654;
+    downloads.items[0].doneSize = 9;
+    write_item_record(0);
+    save_settings();
+
+    std::string expected = image;
+    put32(expected, 4, 321);
+    put32(expected, 8, 654);
+    put32(expected, 32, 4);
+    expected.replace(record_at(0), 1204, record_bytes(downloads.items[0]));
+    expected.replace(record_at(2), 1204, record_bytes(downloads.items[2]));
+    expected += record_bytes(downloads.items[3]);
+    EXPECT_EQ(expected, on_disk());
+    ASSERT_EQ(1, restart());
+    ASSERT_EQ(4, downloads.item_count);
+    EXPECT_EQ(9u, downloads.items[0].doneSize);
+    EXPECT_EQ(7u, downloads.items[2].doneSize);
+    EXPECT_STREQ("p3", downloads.items[3].pageAddress);
+}
+
 TEST_F(ListFileTest, AppendGrowsTheTableWhenOnlyTheCandidateFits) {
     open_list(empty_list());
     ASSERT_EQ(1, read_settings_and_items());
