@@ -124,12 +124,14 @@ Outcome run_rule(const uint8_t *page, uint32_t fill, int32_t kind, uint8_t flags
     check(item.bufferFill <= fill, "bufferFill within the received text");
     if (out.found && !second_page) {
         check(item.bufferFill == 0, "a found page empties the buffer");
-        check(file_name_is_safe(item.fileName), "the file name stays inside the download folder");
         // A named item keeps its name on a reconnect; kind 0 names by the
-        // address, and only while the stream's length is unknown.
-        bool keeps = kind == 0 ? item.totalSize != 0 : connecting;
-        if (keeps && (flags & 2))
-            check(strcmp(item.fileName, "kept name 1a2b3c.flv") == 0, "a named item keeps its file name");
+        // address, and only while the stream's length is unknown.  A name
+        // the rule builds always stays inside the download folder.
+        bool named = kind == 0 ? item.totalSize == 0 : !(connecting && (flags & 2));
+        if (named)
+            check(file_name_is_safe(item.fileName), "the file name stays inside the download folder");
+        else
+            check(strcmp(item.fileName, (flags & 2) ? "kept name 1a2b3c.flv" : "") == 0, "a kept name stays");
     }
     // A rule may end the text it decoded; nothing after that terminator
     // changes (the request note lives there).

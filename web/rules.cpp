@@ -309,7 +309,11 @@ static int finish_kind0(int i) {
     const char *address = item.streamAddress;
     search_cursor = 1;
     match_start = 0;
-    search_limit = (int32_t)sizeof item.streamAddress;
+    // Each scan starts one character after the previous match, so after a
+    // slash that ends the address it would start past the address's NUL,
+    // in what an earlier, longer address left in the field: the search
+    // stops at the address's end.
+    search_limit = (int32_t)strnlen(address, sizeof item.streamAddress);
     int32_t segment = 0;
     while (address[0] && find_text(address, "/")) {
         segment = search_cursor;

@@ -155,6 +155,16 @@ TEST_F(RulesTest, kind0_file_names_cannot_leave_the_download_folder) {
     EXPECT_TRUE(file_name_is_safe("..flv"));
 }
 
+TEST_F(RulesTest, kind0_names_the_file_from_the_new_address_not_from_an_earlier_one_left_in_the_field) {
+    // An earlier, longer address still fills the field past the new one's end.
+    int i = item_for(0);
+    memset(item(i).streamAddress, 'o', sizeof item(i).streamAddress - 1);
+    memcpy(item(i).streamAddress + 40, "/old-name", 9);
+    ASSERT_TRUE(run(i, "{'srv': 'dl.x', 'file': 'v/'}"));
+    EXPECT_EQ("dl.x/key=v/", stream(i));
+    EXPECT_STREQ("video.flv", item(i).fileName);
+}
+
 TEST_F(RulesTest, kind1_value_ends_at_the_equals_of_id_without_a_following_ampersand) {
     int i = item_for(1);
     ASSERT_TRUE(run(i, "url_encoded_fmt_stream_map=x&url=http://host/v?id=9"));
