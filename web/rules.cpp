@@ -219,6 +219,9 @@ int rule_kind18(int i) {
     search_cursor += 2;
     find_text(text, "'");   // unchecked
     int32_t to = search_cursor - 1;
+    // Without a closing apostrophe the step forward can pass the received
+    // text: the value never takes a byte from beyond it.
+    if ((int64_t)to > (int64_t)item.bufferFill) to = (int32_t)item.bufferFill;
     if (to >= 0 && (uint32_t)to < item.bufferFill) text[to] = 0;
     put_value(item.streamAddress, (int)sizeof item.streamAddress, 0, KIND18_SITE_DOMAIN, 0,
               (int32_t)strlen(KIND18_SITE_DOMAIN));

@@ -209,6 +209,17 @@ TEST_F(RulesTest, kind18_cuts_the_page_at_the_closing_apostrophe) {
     EXPECT_STREQ("P f4240.flv", item(i).fileName);
 }
 
+TEST_F(RulesTest, kind18_value_never_takes_bytes_past_the_received_text) {
+    // The page ends with the key or its opening apostrophe: the value is
+    // empty, whatever lies in the buffer after the received text.
+    for (const char *page : {"player.setup({playlist:", "player.setup({playlist:'"}) {
+        SCOPED_TRACE(page);
+        int i = item_for(18);
+        ASSERT_TRUE(run(i, page));
+        EXPECT_EQ("playlst.test/", stream(i));
+    }
+}
+
 TEST_F(RulesTest, values_longer_than_their_field_are_cut_to_it) {
     std::string long_value(700, 'v');
     int i = item_for(3);
