@@ -123,7 +123,30 @@ struct EngineRun {
     int exact = 0;
     std::vector<double> step_us;  // every step while all items were downloading
     std::vector<double> sample_step_us;  // those of them that took a speed sample
+    // For each measured step: the engine thread's CPU time in it, the items
+    // that wrote a block in it, and whether the thread was switched out
+    // against its will during it.
+    std::vector<double> step_cpu_us;
+    std::vector<int> step_flushes;
+    std::vector<int> step_preempted;
+    // Reads of items downloading before and after a step: how many, how
+    // many took all the room the buffer had, and the bytes they took.
+    int64_t item_reads = 0, full_reads = 0;
+    double read_bytes = 0;
+    int steps = 0;
 };
+
+double thread_cpu_us(void) {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return (double)t.tv_sec * 1e6 + (double)t.tv_nsec / 1e3;
+}
+
+long involuntary_switches(void) {
+    rusage u;
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_nivcsw;
+}
 
 int all_downloading(int count) {
     for (int i = 0; i < count; i++)
@@ -150,6 +173,7 @@ EngineRun run_engine(int count, uint64_t size, uint64_t rate, double limit_secon
     }
     for (int i = 0; i < count; i++)
         aim(i, size, spread ? (uint64_t)((double)rate * (0.5 + (double)i / count)) : rate);
+    std::vector<uint32_t> done_before((size_t)count), fill_before((size_t)count), state_before((size_t)count);
     double cpu0 = thread_cpu_seconds();
     Clock::time_point begin = Clock::now();
     Clock::time_point next = begin;
@@ -158,13 +182,36 @@ EngineRun run_engine(int count, uint64_t size, uint64_t rate, double limit_secon
         app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
         per_message_step(nullptr, nullptr);
         bool measured = all_downloading(count);
+        for (int i = 0; i < count; i++) {
+            done_before[i] = downloads.items[i].doneSize;
+            fill_before[i] = downloads.items[i].bufferFill;
+            state_before[i] = downloads.items[i].state;
+        }
+        long switches0 = involuntary_switches();
+        double cpu_us0 = thread_cpu_us();
         Clock::time_point s0 = Clock::now();
         run_engine_step();
         Clock::time_point s1 = Clock::now();
+        double cpu_us1 = thread_cpu_us();
+        long switches1 = involuntary_switches();
+        r.steps++;
+        for (int i = 0; i < count; i++) {
+            const DownloadItem &it = downloads.items[i];
+            if (state_before[i] != Downloading || it.state != Downloading) continue;
+            uint32_t got = (it.doneSize - done_before[i]) + it.bufferFill - fill_before[i];
+            r.item_reads++;
+            r.full_reads += got == RECEIVE_BUFFER_SIZE - fill_before[i];
+            r.read_bytes += got;
+        }
         if (measured) {
             double us = std::chrono::duration<double, std::micro>(s1 - s0).count();
             r.step_us.push_back(us);
             if (app_state.sample_due) r.sample_step_us.push_back(us);
+            int flushes = 0;
+            for (int i = 0; i < count; i++) flushes += downloads.items[i].doneSize != done_before[i];
+            r.step_cpu_us.push_back(cpu_us1 - cpu_us0);
+            r.step_flushes.push_back(flushes);
+            r.step_preempted.push_back(switches1 != switches0);
         }
         double elapsed = std::chrono::duration<double>(s1 - begin).count();
         if (finished_count(count) == count) break;
@@ -219,6 +266,41 @@ double percentile(std::vector<double> v, double p) {
     return v[k];
 }
 
+// Where the step time goes: steps grouped by how many items wrote a block,
+// each group's wall and CPU time, and the slowest steps on their own.  A
+// step whose wall time is far above its CPU time was waiting (switched out
+// or blocked), not working.
+void print_step_detail(const EngineRun &r, int count) {
+    size_t n = r.step_us.size();
+    if (n == 0) return;
+    const int bounds[][2] = {{0, 0}, {1, count / 5}, {count / 5 + 1, count * 4 / 5}, {count * 4 / 5 + 1, count}};
+    for (const auto &b : bounds) {
+        std::vector<double> wall, cpu;
+        int preempted = 0;
+        for (size_t k = 0; k < n; k++) {
+            if (r.step_flushes[k] < b[0] || r.step_flushes[k] > b[1]) continue;
+            wall.push_back(r.step_us[k]);
+            cpu.push_back(r.step_cpu_us[k]);
+            preempted += r.step_preempted[k];
+        }
+        if (wall.empty()) continue;
+        printf("  %2d-%2d blocks written: %4zu steps, wall median %5.0f us max %5.0f us, CPU median %5.0f us max %5.0f us, "
+               "%d switched out\n",
+               b[0], b[1], wall.size(), percentile(wall, 0.5), percentile(wall, 1.0), percentile(cpu, 0.5),
+               percentile(cpu, 1.0), preempted);
+    }
+    std::vector<size_t> order(n);
+    for (size_t k = 0; k < n; k++) order[k] = k;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return r.step_us[a] > r.step_us[b]; });
+    size_t slow = n / 50 > 3 ? n / 50 : 3;
+    if (slow > n) slow = n;
+    printf("  slowest %zu steps (wall us / CPU us / blocks / switched out):", slow);
+    for (size_t k = 0; k < slow; k++)
+        printf(" %.0f/%.0f/%d/%d", r.step_us[order[k]], r.step_cpu_us[order[k]], r.step_flushes[order[k]],
+               r.step_preempted[order[k]]);
+    printf("\n");
+}
+
 void compare(const char *label, int count, uint64_t size, uint64_t rate) {
     EngineRun e = run_engine(count, size, rate, 600, 0);
     CurlRun c = run_curl(count, size, rate);
@@ -237,6 +319,11 @@ void compare(const char *label, int count, uint64_t size, uint64_t rate) {
                CAP_PER_DOWNLOAD / MB);
     printf("  CPU s per GB: engine thread %.3f, curl processes %.3f\n", e.cpu_seconds / (bytes / 1e9),
            c.cpu_seconds / (bytes / 1e9));
+    if (e.item_reads)
+        printf("  engine: %d steps where %.0f were due; reads that filled the buffer's room %.1f%%, mean read %.1f%% of "
+               "a buffer\n",
+               e.steps, e.seconds * 1000.0 / TIMER_PERIOD_MS, 100.0 * (double)e.full_reads / (double)e.item_reads,
+               100.0 * e.read_bytes / (double)e.item_reads / RECEIVE_BUFFER_SIZE);
     if (!e.step_us.empty())
         printf("  engine step while all downloading: median %.0f us, p99 %.0f us, max %.0f us (%zu steps)\n",
                percentile(e.step_us, 0.5), percentile(e.step_us, 0.99), percentile(e.step_us, 1.0),
@@ -295,6 +382,7 @@ int main(int argc, char **argv) {
         printf("  sample steps: median %.0f us, max %.0f us (%zu steps)\n", percentile(many.sample_step_us, 0.5),
                percentile(many.sample_step_us, 1.0), many.sample_step_us.size());
         printf("  engine thread CPU %.2f s\n", many.cpu_seconds);
+        print_step_detail(many, 50);
         remove_files(50);
     }
 
