@@ -27,7 +27,7 @@ fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export DISPLAY=:77
   if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
-    Xvfb "$DISPLAY" -screen 0 1280x800x24 >/dev/null 2>&1 &
+    Xvfb "$DISPLAY" -screen 0 1280x800x24 -noreset >/dev/null 2>&1 &
     sleep 1
   fi
   echo "No display found: started a virtual one at $DISPLAY."
