@@ -136,9 +136,12 @@ int read_settings_and_items(void) {
         if (have < want) {
             // The file ends before its count says: keep the complete records
             // and forget the rest, so no half-read record becomes an item.
+            // Only the bytes of the partial record were read; the records
+            // after it are still the table's zeros, and clearing them as
+            // well would touch the memory of the whole count.
             int32_t complete = (int32_t)(have / LIST_RECORD_SIZE);
             memset(&downloads.items[complete], 0,
-                   (size_t)(count - complete) * sizeof(DownloadItem));
+                   (size_t)(have - (int64_t)complete * LIST_RECORD_SIZE));
             downloads.item_count = complete;
         }
     }
