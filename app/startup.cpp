@@ -17,6 +17,7 @@
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
 #include "resources/resources.h"
+#include "ui/list_view.h"
 #include "ui/ui.h"
 
 static const char CLASS_NAME[] = "Quorvax";

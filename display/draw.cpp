@@ -7,7 +7,7 @@
 #include "app/app_state.h"
 #include "display/display.h"
 #include "display/display_internal.h"
-#include "ui/ui.h"
+#include "ui/list_view.h"
 
 static const PlatRect BACK_BUFFER_RECT = {0, 0, WINDOW_WIDTH, WINDOW_HEIGHT};
 

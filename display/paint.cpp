@@ -11,7 +11,7 @@
 #include "display/display.h"
 #include "display/display_internal.h"
 #include "engine/download_table.h"
-#include "ui/ui.h"
+#include "ui/list_view.h"
 
 namespace {
 

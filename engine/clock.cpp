@@ -17,7 +17,8 @@
 #include "app/strings.h"
 #include "display/display.h"
 #include "engine/download_table.h"
-#include "ui/ui.h"
+#include "ui/settings.h"
+#include "ui/shell.h"
 
 static const int KEY_DIGIT_0 = 48;
 static const int KEY_DIGIT_9 = 57;

@@ -11,7 +11,7 @@
 #include "app/app_state.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
-#include "ui/ui.h"
+#include "ui/probe.h"
 #include "web/web.h"
 
 // Takes the speed sample when more than SAMPLE_PERIOD_MS have passed, or

@@ -17,7 +17,8 @@
 #include "display/display.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
-#include "ui/ui.h"
+#include "ui/list_view.h"
+#include "ui/shell.h"
 #include "web/text.h"
 
 // Menu entries of the item context menu.

@@ -7,7 +7,7 @@
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "platform/platform.h"
-#include "ui/ui.h"
+#include "ui/probe.h"
 #include "web/web.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "app/app_state.h"
 #include "display/display.h"
 #include "engine/download_table.h"
-#include "ui/ui.h"
+#include "ui/list_view.h"
 
 static const int THUMB_TRACK_TOP = 70;
 static const int THUMB_TRACK_BOTTOM = 389;

@@ -5,7 +5,7 @@
 // Backspace).  The field editing itself comes with the settings panel; until
 // then a key typed while the panel is open changes nothing.
 #include "app/app_state.h"
-#include "ui/ui.h"
+#include "ui/settings.h"
 
 void apply_settings_key(void) {
     if (!app_state.settings_open) return;

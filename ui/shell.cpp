@@ -1,6 +1,6 @@
 // shell.cpp - hand-overs to the desktop: opening and the clipboard.
 #include "app/app_state.h"
-#include "ui/ui.h"
+#include "ui/shell.h"
 
 void shell_open(const char *target, const char *params) {
     if (target && target[0]) plat_shell_open(target, params);

@@ -1,5 +1,12 @@
-// ui.h - window procedure, pointer interaction, clipboard capture, tray,
-// folder chooser, item actions, settings panel and the connectivity probe.
+// ui.h - the window procedure, the end of every timer message and the tray
+// icon: what the application shell calls of the user interaction.
+//
+// The parts of the user interaction that lower layers call back into have
+// headers of their own, so that each such call names exactly what it needs:
+//   ui/list_view.h  the rows the list shows and the scroll thumb
+//   ui/shell.h      hand-overs to the desktop and emptying the clipboard
+//   ui/probe.h      the connectivity probe
+//   ui/settings.h   digits typed into the settings panel
 #pragma once
 
 #include <cstdint>
@@ -12,24 +19,8 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
 // exactly one engine step.
 void pointer_tick(void);
 
-// Rebuilds the rows the list shows and puts the list at its top.
-void rebuild_visible_list(void);
-// Places and draws the scroll thumb; recompute also sets list_offset.
-void set_scroll_thumb(int highlight, int top, int recompute);
-
 // Tray icon: added after the window is first shown, re-submitted by the
 // heartbeat, deleted at shut-down.
 void add_tray_icon(void);
 void modify_tray_icon(void);
 void remove_tray_icon(void);
-
-// Applies a fresh digit or Backspace to the settings field being edited.
-void apply_settings_key(void);
-
-// Sends one test request; 1 when any answer came back.
-int probe_connectivity(void);
-
-// Opens a file, address or program through the shell.
-void shell_open(const char *target, const char *params);
-// Empties the clipboard, which ends the offer.
-void empty_clipboard(void);

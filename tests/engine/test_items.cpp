@@ -3,7 +3,7 @@
 // with the list file rewritten, and interrupted transfers taken up after a
 // restart.
 #include "engine/engine_fixture.h"
-#include "ui/ui.h"
+#include "ui/list_view.h"
 
 namespace {
 

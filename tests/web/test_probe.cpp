@@ -6,7 +6,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "ui/ui.h"
+#include "ui/probe.h"
 #include "web_fixture.h"
 
 namespace {
