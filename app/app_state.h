@@ -69,8 +69,6 @@ struct AppState {
     int32_t downloading_count;  // items in Downloading
     int32_t total_speed;        // sum of speed over Downloading items
     int32_t max_active;         // the limit in force (copy of max_active_edit)
-    uint32_t bytes_available;   // result of the last query_available
-    int32_t last_read_count;    // bytes returned by the last read
     int32_t pending_key;        // key latch: 0, +code new, -code handled
     double sum_total_size;      // sum of totalSize over all items
     double sum_done_size;       // sum of doneSize over all items

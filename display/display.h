@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "engine/size_text.h"
 #include "platform/platform.h"
 
 // ---- skin and window shape (used by start-up)
@@ -68,20 +69,8 @@ void paint_menu(void);
 // The settings panel and its controls; nothing while it is closed.
 void paint_settings_panel(void);
 
-// ---- sizes and speeds
-// Flags of draw_size and draw_large_size.
-static const unsigned SIZE_RIGHT_ALIGN = 1;   // the text ends at x
-static const unsigned SIZE_TENTHS = 2;        // show a non-zero tenths digit
-static const unsigned SIZE_LONG_UNITS = 4;    // "kb", "mb", "gb" instead of "k", "m", "g"
+// ---- sizes and speeds (texts composed by engine/size_text.h)
 // Draws a byte count at (x, y) with the selected font and colour.
 void draw_size(uint32_t value, int x, int y, unsigned flags);
 // The same for a count held as a double (totals that can pass 4 GB).
 void draw_large_size(double value, int x, int y, unsigned flags);
-// Writes a speed (bytes per second) as text, e.g. "2,5kb/s"; out needs room
-// for 16 characters.
-void format_speed(char *out, uint32_t value);
-// Composes the text of draw_size (without drawing) into out (16 bytes);
-// returns its length.
-int compose_size(char *out, uint32_t value, unsigned flags);
-// Composes the text of draw_large_size into out (32 bytes); returns its length.
-int compose_large_size(char *out, double value, unsigned flags);

@@ -1,13 +1,11 @@
-// clock.cpp - the per-message step and the speed measurement.
+// clock.cpp - the program's clock and the half-second speed sample.
 //
-// per_message_step runs for every message before it is dispatched: it keeps
-// the key latch of the digit keys and Backspace, refreshes now_tick, hands
-// texts to the shell, feeds the settings panel and removes the selected
-// item on the Delete key.  The speed sample turns received bytes into a
+// now_tick is read once per message (per_message_step) and is the time every
+// engine decision uses.  The speed sample turns received bytes into a
 // smoothed speed per item, size sums and the tray's status text, once every
 // half second inside the engine step.
 //
-// Sections: [PER MESSAGE] [SPEED]
+// Sections: [CLOCK] [SPEED]
 #include "engine/engine.h"
 
 #include <cstdio>
@@ -15,53 +13,27 @@
 
 #include "app/app_state.h"
 #include "app/strings.h"
-#include "display/display.h"
+#include "app/text_copy.h"
 #include "engine/download_table.h"
-#include "ui/settings.h"
-#include "ui/shell.h"
+#include "engine/size_text.h"
 
-static const int KEY_DIGIT_0 = 48;
-static const int KEY_DIGIT_9 = 57;
+// ---------------------------------------------------------------- [CLOCK]
 
-// ---------------------------------------------------------- [PER MESSAGE]
+void read_clock(void) { app_state.now_tick = plat_tick(); }
 
-// pending_key: 0 none, +code newly pressed, -code handled and still held.
-// A key is thus acted on once per press, at the first message after it
-// went down, and only the lowest of several held digits counts.
-void poll_keys(void) {
-    AppState &s = app_state;
-    for (int key = KEY_DIGIT_0; key <= KEY_DIGIT_9; key++) {
-        if (plat_key_down(key)) {
-            if (s.pending_key != -key) s.pending_key = key;
-            break;
-        }
-        if (s.pending_key == -key) s.pending_key = 0;
+// Takes the speed sample when more than SAMPLE_PERIOD_MS have passed, or
+// when the clock went back (then the period counts as SAMPLE_PERIOD_MS).
+void sample_if_due(void) {
+    app_state.sample_due = 0;
+    app_state.sample_factor = 0.0f;
+    int32_t elapsed = (int32_t)(app_state.now_tick - (uint32_t)app_state.sample_tick);
+    if (elapsed > SAMPLE_PERIOD_MS || elapsed < 0) {
+        app_state.sample_due = 1;
+        if (elapsed < 0) elapsed = SAMPLE_PERIOD_MS;
+        app_state.sample_tick = (int32_t)app_state.now_tick;
+        app_state.sample_factor = (float)SAMPLE_PERIOD_MS / (float)elapsed;
+        take_speed_sample();
     }
-    if (plat_key_down(PLAT_VK_BACK)) {
-        if (s.pending_key != -PLAT_VK_BACK) s.pending_key = PLAT_VK_BACK;
-    } else if (s.pending_key == -PLAT_VK_BACK) {
-        s.pending_key = 0;
-    }
-}
-
-void mark_key_handled(void) {
-    if (app_state.pending_key > 0) app_state.pending_key = -app_state.pending_key;
-}
-
-void per_message_step(const char *text, const char *params) {
-    AppState &s = app_state;
-    poll_keys();
-    s.now_tick = plat_tick();
-    if (text) shell_open(text, params);
-    if (s.settings_open) apply_settings_key();
-    const PlatMessage &msg = s.current_message;
-    if (s.window_shown && msg.message == PLAT_WM_KEYDOWN && msg.wparam == (uint32_t)PLAT_VK_DELETE) {
-        s.removal_by_key = 1;
-        s.removal_requested = 1;
-        apply_pending_removal();
-        s.removal_requested = 0;
-    }
-    mark_key_handled();
 }
 
 // ---------------------------------------------------------------- [SPEED]
@@ -76,9 +48,7 @@ static void write_status_text(void) {
     char text[256];
     snprintf(text, sizeof text, "%s%d%s%s", string_entry(STR_TRAY_PREFIX), (int)s.downloading_count,
              string_entry(STR_TRAY_SEPARATOR), speed);
-    size_t n = strnlen(text, STATUS_TEXT_SIZE - 1);
-    memcpy(s.status_text, text, n);
-    s.status_text[n] = 0;
+    copy_text_cut(s.status_text, sizeof s.status_text, text);
 }
 
 void take_speed_sample(void) {
@@ -98,6 +68,7 @@ void take_speed_sample(void) {
 // Exponential average with weight one half: a steady rate converges to
 // itself, a stall halves the speed at every sample.
 void update_item_speed(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     float scaled = (float)item.sampleBytes * app_state.sample_factor;
     uint32_t s = 0;

@@ -1,12 +1,13 @@
-// download_table.cpp - the dense table of downloads and the receive buffers.
+// download_table.cpp - the dense table of downloads, what one item holds,
+// and the receive buffers.
 //
-// Sections: [TABLE] [LOADING] [BUFFERS]
+// Sections: [TABLE] [LOADING] [ITEM] [BUFFERS]
 #include "engine/download_table.h"
 
 #include <cstdlib>
 #include <cstring>
 
-DownloadTable downloads = {nullptr, 0, 0, -1};
+DownloadTable downloads = {nullptr, nullptr, 0, 0, -1};
 
 // Records held beyond table_capacity, so that the candidate record and the
 // block moves of a removal always stay inside the array.
@@ -20,9 +21,18 @@ int item_count_allowed(int32_t count) {
     return count >= 0 && count <= MAX_ITEM_COUNT;
 }
 
-static DownloadItem *zeroed_records(int32_t capacity) {
-    size_t records = (size_t)capacity + (size_t)SPARE_RECORDS;
-    return (DownloadItem *)calloc(records, sizeof(DownloadItem));
+// Zero-filled records and runs for capacity entries and the spare ones; 0
+// (nothing held) when either cannot be had.
+static int zeroed_table(int32_t capacity, DownloadItem **items, ItemRun **runs) {
+    size_t entries = (size_t)capacity + (size_t)SPARE_RECORDS;
+    *items = (DownloadItem *)calloc(entries, sizeof(DownloadItem));
+    *runs = (ItemRun *)calloc(entries, sizeof(ItemRun));
+    if (*items && *runs) return 1;
+    free(*items);
+    free(*runs);
+    *items = nullptr;
+    *runs = nullptr;
+    return 0;
 }
 
 int allocate_table(int32_t count) {
@@ -30,9 +40,11 @@ int allocate_table(int32_t count) {
     // A negative count would otherwise make a table smaller than the list
     // it is meant to hold; it is refused like one that is too large.
     if (!item_count_allowed(count)) return 0;
-    DownloadItem *items = zeroed_records(count + GROWTH_STEP);
-    if (!items) return 0;
+    DownloadItem *items;
+    ItemRun *runs;
+    if (!zeroed_table(count + GROWTH_STEP, &items, &runs)) return 0;
     downloads.items = items;
+    downloads.runs = runs;
     downloads.item_count = count;
     downloads.table_capacity = count + GROWTH_STEP;
     return 1;
@@ -41,20 +53,27 @@ int allocate_table(int32_t count) {
 int grow_table_if_needed(void) {
     int32_t count = downloads.item_count;
     if (downloads.items && downloads.table_capacity >= count + 2) return 1;
-    DownloadItem *items = zeroed_records(count + GROWTH_STEP);
-    if (!items) return 0;  // the old table, candidate included, stays as it was
+    DownloadItem *items;
+    ItemRun *runs;
+    // Without the new arrays the old table, candidate included, stays as it was.
+    if (!zeroed_table(count + GROWTH_STEP, &items, &runs)) return 0;
     if (downloads.items) {
         memcpy(items, downloads.items, ((size_t)count + 1) * sizeof(DownloadItem));
+        memcpy(runs, downloads.runs, ((size_t)count + 1) * sizeof(ItemRun));
         free(downloads.items);
+        free(downloads.runs);
     }
     downloads.items = items;
+    downloads.runs = runs;
     downloads.table_capacity = count + GROWTH_STEP;
     return 1;
 }
 
 void free_table(void) {
     free(downloads.items);
+    free(downloads.runs);
     downloads.items = nullptr;
+    downloads.runs = nullptr;
     downloads.item_count = 0;
     downloads.table_capacity = 0;
     downloads.selected_item = -1;
@@ -64,8 +83,12 @@ void remove_table_record(int32_t i) {
     int32_t count = downloads.item_count;
     if (!downloads.items || i < 0 || i >= count) return;
     // Records i+1 .. count move down; the last of them is the candidate.
+    // The runs move with them, and the place the candidate left holds no
+    // run, so that no item takes over the redirects of another.
     memmove(&downloads.items[i], &downloads.items[i + 1],
             (size_t)(count - i) * sizeof(DownloadItem));
+    memmove(&downloads.runs[i], &downloads.runs[i + 1], (size_t)(count - i) * sizeof(ItemRun));
+    memset(&downloads.runs[count], 0, sizeof(ItemRun));
     downloads.item_count = count - 1;
 }
 
@@ -86,6 +109,62 @@ void prepare_loaded_items(DownloadItem *items, int32_t count) {
         item->userStarted = 0;
         if (item->state <= Queued) item->state = Queued;
     }
+}
+
+// ----------------------------------------------------------------- [ITEM]
+
+void close_item_socket(DownloadItem &item) {
+    if (item.socket) plat_close_socket(item.socket);
+    item.socket = 0;
+}
+
+void close_item_file(DownloadItem &item) {
+    if (file_is_open(item.file)) plat_close(item.file);
+    item.file = 0;
+}
+
+// Everything an item holds goes back (connection, buffer, file, in that
+// order); the file on disk stays.
+void release_item(DownloadItem &item) {
+    close_item_socket(item);
+    buffer_release(&item.buffer);
+    close_item_file(item);
+}
+
+// What one run of an item leaves behind (buffer fill, speed, request stage,
+// start by hand, followed redirect) is cleared and the item takes new_state.
+// What it holds is not touched: the callers release that in their own order.
+void clear_item_run(DownloadItem &item, uint32_t new_state) {
+    item.bufferFill = 0;
+    item.sampleBytes = 0;
+    item.speed = 0;
+    item.requestStage = STAGE_PAGE;
+    item.userStarted = 0;
+    item.redirectedPage = 0;
+    item.state = new_state;
+}
+
+void fail_item(int i) {
+    ASSERT_ITEM_INDEX(i);
+    DownloadItem &item = downloads.items[i];
+    buffer_release(&item.buffer);
+    close_item_socket(item);
+    close_item_file(item);
+    clear_item_run(item, Failed);
+}
+
+uint32_t receive_into_buffer(int i, uint32_t limit) {
+    ASSERT_ITEM_INDEX(i);
+    DownloadItem &item = downloads.items[i];
+    char *data = buffer_data(item.buffer);
+    if (!data || !item.socket || item.bufferFill >= RECEIVE_BUFFER_SIZE) return 0;
+    uint32_t room = RECEIVE_BUFFER_SIZE - item.bufferFill;
+    uint32_t want = limit < room ? limit : room;
+    if (want == 0) return 0;
+    int got = plat_recv(item.socket, data + item.bufferFill, (int)want);
+    if (got < 0) got = 0;  // a read error counts as nothing read
+    item.bufferFill += (uint32_t)got;
+    return (uint32_t)got;
 }
 
 // -------------------------------------------------------------- [BUFFERS]

@@ -3,10 +3,18 @@
 // One DownloadItem is both the in-memory item and the 1204-byte record of the
 // list file, byte for byte.  The table is addressed only by index; the record
 // at index item_count is the candidate that clipboard capture fills in.
+//
+// This is the record every layer from the list file up shares: besides the
+// table it holds what belongs to one record's lifetime (its receive buffer,
+// the release of what it holds, the read into its buffer), so that the list
+// file and the web layer need nothing else of the engine.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/platform.h"
 
 // Item states.  Keep item_state_name() in step (a static_assert checks it).
 enum ItemState : uint32_t {
@@ -25,6 +33,17 @@ static const int ITEM_STATE_COUNT = 10;
 // "Analysing", ... for codes 1..10; "state N" style text is up to the caller
 // for other codes (null is returned).
 const char *item_state_name(uint32_t code);
+
+// Which request an item's next connection sends.  Keep request_stage_name()
+// in step (a static_assert checks it).
+enum RequestStage : int16_t {
+    STAGE_PAGE = 0,            // the page (pageAddress, or a redirect target)
+    STAGE_STREAM_ADDRESS = 1,  // streamAddress without a range; its answer says where next
+    STAGE_STREAM = 2,          // the stream at streamAddress, from doneSize
+};
+static const int REQUEST_STAGE_COUNT = 3;
+// "page", ... for stages 0..2; null for any other value.
+const char *request_stage_name(int stage);
 
 // Size of an item's receive buffer.
 static const uint32_t RECEIVE_BUFFER_SIZE = 1376256;
@@ -72,14 +91,37 @@ static_assert(offsetof(DownloadItem, pageAddress) == 52, "record layout");
 static_assert(offsetof(DownloadItem, streamAddress) == 564, "record layout");
 static_assert(offsetof(DownloadItem, fileName) == 1076, "record layout");
 
-// The table of downloads.  items holds table_capacity + 10 records.
+// What the page fetch keeps about an item's request in flight, for this run
+// only (never stored): the address asked for, and how many redirects the
+// current attempt has followed.  An attempt starts with the request for the
+// captured page and goes on while each step moves the item to its next
+// address; continuation_check names that next address.
+static const int REQUEST_ADDRESS_SIZE = 512;
+struct ItemRun {
+    int32_t redirects;            // redirects followed in the current attempt
+    int32_t continues;            // 1: the next request continues the attempt
+    uint32_t continuation_check;  // checksum of the address it continues with
+    char request_address[REQUEST_ADDRESS_SIZE]; // the request in flight; "" none
+};
+
+// The table of downloads.  items and runs hold table_capacity + 10 entries
+// each, index for index; the table helpers below allocate, grow, move and
+// release both together, so an item's run never passes to a neighbour.
 struct DownloadTable {
     DownloadItem *items;    // contiguous, index 0 first; null before start-up
+    ItemRun *runs;          // the run of the item at the same index
     int32_t item_count;     // number of items (persisted at offset 32)
     int32_t table_capacity; // records usable without growing
     int32_t selected_item;  // selected index, -1 = none
 };
 extern DownloadTable downloads;
+
+// Debug builds check every item index an operation takes: an item of the
+// list (0 .. item_count - 1), or for the capture the candidate as well.
+#define ASSERT_ITEM_INDEX(i) \
+    assert(downloads.items && (i) >= 0 && (i) < downloads.item_count)
+#define ASSERT_ITEM_OR_CANDIDATE(i) \
+    assert(downloads.items && (i) >= 0 && (i) <= downloads.item_count)
 
 // Largest item count a list file may hold.
 static const int32_t MAX_ITEM_COUNT = 10000000;
@@ -101,6 +143,25 @@ void prepare_loaded_items(DownloadItem *items, int32_t count);
 // Removes item i: moves records i+1 .. item_count (candidate included) down
 // and decrements item_count.  Releases nothing.
 void remove_table_record(int32_t i);
+
+// ---- what one item holds
+// 1 when a file field names an open file (0 and PLAT_INVALID_FILE do not).
+inline int file_is_open(uint32_t file) { return file != 0 && file != PLAT_INVALID_FILE; }
+// What an item holds, released and cleared: its connection (socket 0), its
+// output file (file 0), or all of them with the receive buffer as well.
+void close_item_socket(DownloadItem &item);
+void close_item_file(DownloadItem &item);
+void release_item(DownloadItem &item);
+// Clears the fields of an item's current run and sets its state; releases
+// nothing.
+void clear_item_run(DownloadItem &item, uint32_t new_state);
+// Gives item i up as Failed, releasing what it holds (the record is not
+// written).
+void fail_item(int i);
+// Reads at most limit bytes (and no more than the room left in its buffer)
+// from item i's connection into its buffer; returns the bytes read, 0 when
+// there is no buffer, connection or room, or on a read error.
+uint32_t receive_into_buffer(int i, uint32_t limit);
 
 // Receive buffers.  An item holds a buffer through a small non-zero handle
 // so that the record keeps its 32-bit layout on every build.

@@ -16,24 +16,11 @@ static const int32_t USER_START_PROBE_LEAD = 8000; // engine_tick lead on a hand
 // One step of every download; run once per timer message.
 void run_engine_step(void);
 
-// Reads bytes_available bytes (bounded by the room left) into item i's buffer.
-void receive_into_buffer(int i);
 // Header step (ReceivingHeaders) and body step (Downloading).  Each returns
 // 1 when the item left the transfer in this step (finished, or given up
 // because its bytes could not be stored), else 0.
 int receive_headers_step(int i);
 int receive_body_step(int i);
-// Gives item i up as Failed, releasing what it holds.
-void fail_item(int i);
-
-// What an item holds, released and cleared: its connection (socket 0), its
-// output file (file 0), or all of them with the receive buffer as well.
-void close_item_socket(DownloadItem &item);
-void close_item_file(DownloadItem &item);
-void release_item(DownloadItem &item);
-// Clears the fields of an item's current run and sets its state; releases
-// nothing.
-void clear_item_run(DownloadItem &item, uint32_t new_state);
 
 void add_offered_download(void);
 void start_item(int i, int user_started);
@@ -48,6 +35,11 @@ void resume_loaded_items(void);
 
 // Clock, key latches, Delete key and shell hand-over; run for every message.
 void per_message_step(const char *text, const char *params);
+// now_tick := the platform's tick.
+void read_clock(void);
+// At the start of every engine step: the speed sample when one is due
+// (sample_due and sample_factor tell the rest of the step).
+void sample_if_due(void);
 // Its key latch: poll_keys latches a fresh digit (48..57) or Backspace (8)
 // in pending_key; mark_key_handled turns a fresh key into a held one.
 void poll_keys(void);

@@ -6,6 +6,9 @@
 // or pushes back at most one download to keep the running ones at
 // max_active.  Reads never wait: every read takes only what the socket says
 // is waiting.
+//
+// Calls upward, because the engine decides when the network is tried: it
+// runs the connectivity probe of ui/probe.h while offline.
 #include "engine/engine.h"
 
 #include "app/app_state.h"
@@ -13,21 +16,6 @@
 #include "listfile/listfile.h"
 #include "ui/probe.h"
 #include "web/web.h"
-
-// Takes the speed sample when more than SAMPLE_PERIOD_MS have passed, or
-// when the clock went back (then the period counts as SAMPLE_PERIOD_MS).
-static void sample_if_due(void) {
-    app_state.sample_due = 0;
-    app_state.sample_factor = 0.0f;
-    int32_t elapsed = (int32_t)(app_state.now_tick - (uint32_t)app_state.sample_tick);
-    if (elapsed > SAMPLE_PERIOD_MS || elapsed < 0) {
-        app_state.sample_due = 1;
-        if (elapsed < 0) elapsed = SAMPLE_PERIOD_MS;
-        app_state.sample_tick = (int32_t)app_state.now_tick;
-        app_state.sample_factor = (float)SAMPLE_PERIOD_MS / (float)elapsed;
-        take_speed_sample();
-    }
-}
 
 // While offline, probes every PROBE_PERIOD_MS; a failed probe queues every
 // failed item again so that what was given up while the network was down
@@ -56,18 +44,19 @@ static void count_active(const DownloadItem &item) {
 // fetch while it has retries left, else given up, which also makes the
 // engine assume the network is down.
 static void time_out_item(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     if (item.retryCount <= ITEM_RETRIES - 1) {
         item.state = item.state == Analysing ? Analysing : Connecting;
         item.lastActivityTick = app_state.now_tick;
         close_item_socket(item);
         // Unlike a release, the retry leaves the invalid value in file.
-        if (item.file != 0 && item.file != PLAT_INVALID_FILE) close_file(item.file);
+        if (file_is_open(item.file)) close_file(item.file);
         item.file = PLAT_INVALID_FILE;
         item.bufferFill = 0;
         item.sampleBytes = 0;
         item.speed = 0;
-        item.requestStage = 0;
+        item.requestStage = STAGE_PAGE;
         // The retry asks for the page the user captured again: a redirect
         // target the buffer held has been received over since.
         item.redirectedPage = 0;
@@ -87,6 +76,7 @@ static void time_out_item(int i) {
 // or 0 for a state that is not served (or an item that left the transfer
 // in this step and is not to be timed out).
 static uint32_t serve_item(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     uint32_t now = app_state.now_tick;
     uint32_t idle = 0;

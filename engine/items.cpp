@@ -14,6 +14,7 @@
 
 #include "app/app_state.h"
 #include "app/strings.h"
+#include "app/text_copy.h"
 #include "display/display.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
@@ -26,49 +27,17 @@ enum MenuEntry { MENU_START = 1, MENU_STOP = 2, MENU_REMOVE = 3, MENU_OPEN_PAGE 
 
 static const int NOTE_TICKS = 40;   // timer messages the already-listed note stays
 static const int ROW_HEIGHT = 12;
-static const int PATH_SIZE = 1100;  // folder, separator and file name, with room
 
 // -------------------------------------------------------------- [HELPERS]
 
 static int valid_index(int32_t i) { return i >= 0 && i < downloads.item_count; }
-
-void close_item_socket(DownloadItem &item) {
-    if (item.socket) plat_close_socket(item.socket);
-    item.socket = 0;
-}
-
-void close_item_file(DownloadItem &item) {
-    if (item.file != 0 && item.file != PLAT_INVALID_FILE) close_file(item.file);
-    item.file = 0;
-}
-
-// Everything an item holds goes back (connection, buffer, file, in that
-// order); the file on disk stays.
-void release_item(DownloadItem &item) {
-    close_item_socket(item);
-    buffer_release(&item.buffer);
-    close_item_file(item);
-}
-
-// What one run of an item leaves behind (buffer fill, speed, request stage,
-// start by hand, followed redirect) is cleared and the item takes new_state.
-// What it holds is not touched: the callers release that in their own order.
-void clear_item_run(DownloadItem &item, uint32_t new_state) {
-    item.bufferFill = 0;
-    item.sampleBytes = 0;
-    item.speed = 0;
-    item.requestStage = 0;
-    item.userStarted = 0;
-    item.redirectedPage = 0;
-    item.state = new_state;
-}
 
 // Checks item i's output file before a transfer from doneSize: a missing
 // file means starting from byte 0; a file shorter than doneSize (its last
 // bytes never reached the disk) means resuming from the file's length, so
 // that no hole is left in it.
 static void check_output_file(DownloadItem &item) {
-    char path[PATH_SIZE];
+    char path[OUTPUT_PATH_CAP];
     plat_file file = PLAT_INVALID_FILE;
     if (build_output_path(path, sizeof path, item.fileName)) file = open_existing_rw(path);
     if (file == PLAT_INVALID_FILE) {
@@ -98,9 +67,7 @@ static int32_t find_duplicate(const char *candidate) {
     for (int32_t i = 0; i < downloads.item_count; i++) {
         const char *address = downloads.items[i].pageAddress;
         if (!address[0]) continue;  // an empty address would match anything
-        search_cursor = 0;
-        match_start = 0;
-        search_limit = length;
+        begin_search(0, length);
         if (find_text(candidate, address)) return i;
     }
     return -1;
@@ -163,12 +130,12 @@ void add_offered_download(void) {
     candidate.file = 0;
     memset(candidate.streamAddress, 0, sizeof candidate.streamAddress);
     memset(candidate.fileName, 0, sizeof candidate.fileName);
-    candidate.requestStage = 0;
+    candidate.requestStage = STAGE_PAGE;
 
     // The table may move while it grows: the candidate is addressed by index
     // from here on.
     int32_t index = downloads.item_count;
-    if (!append_item_record()) {
+    if (!grow_table_if_needed() || !append_item_record()) {
         // No room for another item: the candidate stays a candidate.
         buffer_release(&downloads.items[index].buffer);
         s.offer_pending = 0;
@@ -182,6 +149,7 @@ void add_offered_download(void) {
 // ------------------------------------------------ [STARTING AND STOPPING]
 
 void start_item(int i, int user_started) {
+    ASSERT_ITEM_INDEX(i);
     if (!valid_index(i)) return;
     DownloadItem &item = downloads.items[i];
     if (item.state == Finished) item.doneSize = 0;
@@ -197,12 +165,13 @@ void start_item(int i, int user_started) {
     item.sampleBytes = 0;
     item.speed = 0;
     item.userStarted = (int16_t)user_started;
-    item.requestStage = 0;
+    item.requestStage = STAGE_PAGE;
     item.redirectedPage = 0;
     check_output_file(item);
 }
 
 void reset_item(int i, uint32_t new_state) {
+    ASSERT_ITEM_INDEX(i);
     if (!valid_index(i)) return;
     DownloadItem &item = downloads.items[i];
     item.lastActivityTick = app_state.now_tick;
@@ -219,34 +188,25 @@ static int state_is_one_of(uint32_t state, const uint32_t *states, int n) {
     return 0;
 }
 
-// Appends text to out (cap bytes with its NUL); 0 when it does not fit.
-static int append_text(char *out, size_t cap, const char *text) {
-    size_t used = strlen(out);
-    size_t n = strlen(text);
-    if (used + n + 1 > cap) return 0;
-    memcpy(out + used, text, n + 1);
-    return 1;
-}
-
 static void open_item_page(const DownloadItem &item) {
-    char text[PATH_SIZE] = "";
-    if (!append_text(text, sizeof text, string_entry(STR_SCHEME_PREFIX))) return;
+    char text[OUTPUT_PATH_CAP] = "";
+    if (!append_text_whole(text, sizeof text, string_entry(STR_SCHEME_PREFIX))) return;
     char address[sizeof item.pageAddress + 1];
     memcpy(address, item.pageAddress, sizeof item.pageAddress);
     address[sizeof item.pageAddress] = 0;
-    if (!append_text(text, sizeof text, address)) return;
+    if (!append_text_whole(text, sizeof text, address)) return;
     per_message_step(text, nullptr);
 }
 
 static void show_item_file(const DownloadItem &item) {
-    char path[PATH_SIZE];
+    char path[OUTPUT_PATH_CAP];
     if (!build_output_path(path, sizeof path, item.fileName)) return;
     plat_file file = plat_open_read(path);
     if (file == PLAT_INVALID_FILE) return;
     close_file(file);
-    char params[PATH_SIZE + 64] = "";
-    if (!append_text(params, sizeof params, string_entry(STR_SHOW_PARAM_PREFIX))) return;
-    if (!append_text(params, sizeof params, path)) return;
+    char params[OUTPUT_PATH_CAP + 64] = "";
+    if (!append_text_whole(params, sizeof params, string_entry(STR_SHOW_PARAM_PREFIX))) return;
+    if (!append_text_whole(params, sizeof params, path)) return;
     per_message_step(string_entry(STR_SHOW_PROGRAM), params);
 }
 
@@ -359,7 +319,7 @@ void resume_loaded_items(void) {
         item.buffer = buffer_alloc();
         // The stored tick belongs to the earlier run; idle time starts now.
         item.lastActivityTick = now;
-        item.requestStage = 0;
+        item.requestStage = STAGE_PAGE;
         item.redirectedPage = 0;
         if (state == RestartFromZero) {
             // The stream is asked for from byte 0, so the file is written from

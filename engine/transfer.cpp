@@ -9,10 +9,11 @@
 //
 // doneSize counts only bytes the file actually took.  A write that stores
 // fewer bytes than it was given (a full disk, a file that could not be
-// opened) gives the item up as Failed at once with its record saved; going
-// on would leave a hole in the file that a later resume could never fill.
+// opened) gives the item up as Failed at once with its record saved, so that
+// doneSize on disk matches what the file holds; going on would leave a hole
+// in the file that a later resume could never fill.
 //
-// Sections: [READING] [WRITING] [HEADER STEP] [BODY STEP] [GIVING UP]
+// Sections: [WRITING] [HEADER STEP] [BODY STEP]
 #include "engine/engine.h"
 
 #include <cstring>
@@ -22,25 +23,7 @@
 #include "listfile/listfile.h"
 #include "web/web.h"
 
-// -------------------------------------------------------------- [READING]
-
-void receive_into_buffer(int i) {
-    DownloadItem &item = downloads.items[i];
-    app_state.last_read_count = 0;
-    char *data = buffer_data(item.buffer);
-    if (!data || !item.socket || item.bufferFill >= RECEIVE_BUFFER_SIZE) return;
-    uint32_t room = RECEIVE_BUFFER_SIZE - item.bufferFill;
-    uint32_t want = app_state.bytes_available < room ? app_state.bytes_available : room;
-    if (want == 0) return;
-    int got = plat_recv(item.socket, data + item.bufferFill, (int)want);
-    if (got < 0) got = 0;  // a read error counts as nothing read
-    app_state.last_read_count = got;
-    item.bufferFill += (uint32_t)got;
-}
-
 // -------------------------------------------------------------- [WRITING]
-
-static int file_is_open(uint32_t file) { return file != 0 && file != PLAT_INVALID_FILE; }
 
 // Bytes of the stream still to come; bytes past the announced length are
 // not part of the stream and are never written.
@@ -56,13 +39,6 @@ static int store_body_bytes(DownloadItem &item, const char *bytes, uint32_t coun
     if (stored > count) stored = count;
     item.doneSize += stored;
     return stored == count;
-}
-
-// The file could not take the bytes: Failed, and the record saved so that
-// doneSize on disk matches what the file holds.
-static void give_up_on_write(int i) {
-    fail_item(i);
-    write_item_record(i);
 }
 
 // ---------------------------------------------------------- [HEADER STEP]
@@ -84,10 +60,11 @@ static int64_t find_blank_line(const char *data, uint32_t fill) {
 }
 
 int receive_headers_step(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    query_available(i);
-    if (app_state.bytes_available > 0 && item.buffer) {
-        receive_into_buffer(i);
+    uint32_t available = query_available(i);
+    if (available > 0 && item.buffer) {
+        receive_into_buffer(i, available);
         item.retryCount = 0;
         item.lastActivityTick = app_state.now_tick;
     }
@@ -101,7 +78,7 @@ int receive_headers_step(int i) {
     uint32_t remaining = bytes_remaining(item);
     if (body > remaining) body = remaining;
     if (!store_body_bytes(item, data + k + 4, body)) {
-        give_up_on_write(i);
+        give_up_item(i);
         return 1;
     }
     item.bufferFill = 0;
@@ -113,12 +90,12 @@ int receive_headers_step(int i) {
 // ------------------------------------------------------------ [BODY STEP]
 
 int receive_body_step(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    query_available(i);
-    if (app_state.bytes_available > 0 && item.buffer) {
+    uint32_t available = query_available(i);
+    if (available > 0 && item.buffer) {
         app_state.offline_notice = 0;
-        receive_into_buffer(i);
-        item.sampleBytes += (uint32_t)app_state.last_read_count;
+        item.sampleBytes += receive_into_buffer(i, available);
         item.lastActivityTick = app_state.now_tick;
         item.retryCount = 0;
     }
@@ -133,7 +110,7 @@ int receive_body_step(int i) {
         int stored_all = data ? store_body_bytes(item, data, count) : count == 0;
         item.bufferFill = 0;
         if (!stored_all) {
-            give_up_on_write(i);
+            give_up_item(i);
             return 1;
         }
         write_item_record(i);
@@ -148,14 +125,4 @@ int receive_body_step(int i) {
         return 1;
     }
     return 0;
-}
-
-// ------------------------------------------------------------ [GIVING UP]
-
-void fail_item(int i) {
-    DownloadItem &item = downloads.items[i];
-    buffer_release(&item.buffer);
-    close_item_socket(item);
-    close_item_file(item);
-    clear_item_run(item, Failed);
 }

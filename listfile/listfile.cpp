@@ -21,7 +21,11 @@
 
 #include "app/app_state.h"
 #include "app/strings.h"
+#include "app/text_copy.h"
 #include "engine/download_table.h"
+
+static_assert(OUTPUT_PATH_CAP >= DOWNLOAD_FOLDER_SIZE + 1 + (int)sizeof(DownloadItem{}.fileName),
+              "every folder and file name fit an output path");
 
 static const int SETTINGS_OFFSET = 4;
 static const int SETTINGS_SIZE = 20;  // offsets 4..23
@@ -127,6 +131,14 @@ int read_settings_and_items(void) {
     // A negative count is refused like one above the limit: taken as it
     // stands it would size the table below the list it is meant to hold.
     if (!item_count_allowed(count)) return 0;
+    // A file shorter than its count says holds only the records it holds:
+    // the table is sized by those, so a damaged count cannot take gigabytes
+    // of memory at start-up.
+    int64_t size = plat_file_size(file);
+    if (size >= 0) {
+        int64_t present = size > LIST_HEADER_SIZE ? (size - LIST_HEADER_SIZE) / LIST_RECORD_SIZE : 0;
+        if (present < count) count = (int32_t)present;
+    }
     if (!allocate_table(count)) return 0;
 
     seek_from_start(file, LIST_HEADER_SIZE);
@@ -134,11 +146,10 @@ int read_settings_and_items(void) {
         int64_t want = (int64_t)LIST_RECORD_SIZE * count;
         int64_t have = read_block(file, downloads.items, want);
         if (have < want) {
-            // The file ends before its count says: keep the complete records
-            // and forget the rest, so no half-read record becomes an item.
-            // Only the bytes of the partial record were read; the records
-            // after it are still the table's zeros, and clearing them as
-            // well would touch the memory of the whole count.
+            // The read came back short all the same (a read error): keep the
+            // complete records and forget the rest, so no half-read record
+            // becomes an item.  Only the partial record's bytes need
+            // clearing; the records after it are still the table's zeros.
             int32_t complete = (int32_t)(have / LIST_RECORD_SIZE);
             memset(&downloads.items[complete], 0,
                    (size_t)(have - (int64_t)complete * LIST_RECORD_SIZE));
@@ -167,7 +178,6 @@ const char *effective_download_folder(void) {
 
 int build_output_path(char *out, int cap, const char *file_name) {
     if (!out || cap <= 0) return 0;
-    out[0] = 0;
     const char *folder = effective_download_folder();
     const char *separator = string_entry(STR_PATH_SEPARATOR);
     size_t folder_len = strnlen(folder, DOWNLOAD_FOLDER_SIZE);
@@ -175,15 +185,14 @@ int build_output_path(char *out, int cap, const char *file_name) {
     // A folder that already ends with the separator (the root) gets no second one.
     if (separator_len && folder_len >= separator_len &&
         memcmp(folder + folder_len - separator_len, separator, separator_len) == 0)
-        separator_len = 0;
-    size_t name_len = strlen(file_name);
-    size_t total = folder_len + separator_len + name_len;
-    if (total + 1 > (size_t)cap) return 0;
-    memcpy(out, folder, folder_len);
-    memcpy(out + folder_len, separator, separator_len);
-    memcpy(out + folder_len + separator_len, file_name, name_len);
-    out[total] = 0;
-    return 1;
+        separator = "";
+    // A path cut short would name another file: all of it, or nothing.
+    out[0] = 0;
+    if (append_text_whole(out, (size_t)cap, folder) && append_text_whole(out, (size_t)cap, separator) &&
+        append_text_whole(out, (size_t)cap, file_name))
+        return 1;
+    out[0] = 0;
+    return 0;
 }
 
 // -------------------------------------------------------------- [WRITING]
@@ -216,10 +225,7 @@ void save_settings(void) {
     // The folder field ends where the records begin: a longer folder is cut
     // to 495 characters so its NUL lands at 655 at the latest.
     char folder[LIST_FOLDER_MAX + 1];
-    size_t len = strnlen(app_state.download_folder, DOWNLOAD_FOLDER_SIZE);
-    if (len > (size_t)LIST_FOLDER_MAX) len = LIST_FOLDER_MAX;
-    memcpy(folder, app_state.download_folder, len);
-    folder[len] = 0;
+    size_t len = copy_text_cut(folder, sizeof folder, app_state.download_folder);
     seek_from_start(file, LIST_FOLDER_OFFSET);
     write_bytes(file, folder, (uint32_t)len + 1);
 
@@ -235,7 +241,8 @@ void write_item_record(int index) {
 int append_item_record(void) {
     // One more item would make a list that no later start could load.
     if (downloads.item_count >= MAX_ITEM_COUNT) return 0;
-    if (!grow_table_if_needed()) return 0;
+    // The caller makes room first: the record after the candidate must exist.
+    if (!downloads.items || downloads.table_capacity < downloads.item_count + 2) return 0;
     int32_t index = downloads.item_count;
     seek_from_start(app_state.list_file, record_offset(index));
     write_bytes(app_state.list_file, &downloads.items[index], LIST_RECORD_SIZE);

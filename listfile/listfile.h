@@ -36,6 +36,10 @@ int read_settings_and_items(void);
 // The download folder text from offset 160.
 void read_download_folder(void);
 
+// Room for an output path: any download folder, the separator and any file
+// name fit.
+static const int OUTPUT_PATH_CAP = 1024;
+
 // The folder downloads go to: download_folder, or "." (the working folder)
 // when it is empty.
 const char *effective_download_folder(void);
@@ -51,8 +55,9 @@ void save_settings(void);
 void write_item_record(int index);
 // The count at 32 alone (after a removal has rewritten the records).
 void write_item_count(void);
-// Appends the candidate record; 0 (nothing written) when the table could not
-// grow or the list already holds MAX_ITEM_COUNT items.
+// Appends the candidate record; 0 (nothing written) when the table has no
+// room beyond the candidate (grow it first) or the list already holds
+// MAX_ITEM_COUNT items.
 int append_item_record(void);
 // All item_count records in one block at 656; the count is not written.
 void rewrite_all_records(void);

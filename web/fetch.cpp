@@ -1,8 +1,8 @@
 // fetch.cpp - the page fetch driver: one network step of a download item
 // from its page to the stream's length.
 //
-//   [NOTE]     the request in flight and the redirect count, kept in the
-//              item's buffer beyond the page window
+//   [NOTE]     the request in flight and the redirect count of the attempt,
+//              kept in the item's run beside the table
 //   [OPEN]     opening the connection that requestStage calls for
 //   [PAGE]     the page's answer: analysis, short page redirects
 //   [DRIVER]   fetch_page
@@ -11,8 +11,8 @@
 
 #include "app/app_state.h"
 #include "app/strings.h"
+#include "app/text_copy.h"
 #include "engine/download_table.h"
-#include "engine/engine.h"
 #include "listfile/listfile.h"
 #include "platform/platform.h"
 #include "web/text.h"
@@ -20,49 +20,19 @@
 
 namespace {
 
-// The note lies past the page window (and past the NUL a decoder may write
-// at its end); reads of the page fetch never go beyond the window.  Layout:
-// a tag and the checksum of the address that the next request continues
-// the attempt with (set when a step closes the connection to move on), the
-// redirect count of the attempt, and the address of the request in flight.
-const uint32_t NOTE_AT = PAGE_WINDOW + 5;
-const uint32_t CONTINUATION_TAG = 0x7172766Eu;
-const int NOTE_TAG = 0, NOTE_CHECK = 4, NOTE_COUNT = 8, NOTE_ADDRESS = 12;
-const int NOTE_ADDRESS_CAP = 512;
 const int ADDRESS_SEARCH_LIMIT = 512;
 const int ADDRESS_CAP = 512;   // the size of an address field
 
-char *note_area(int i) {
-    char *data = buffer_data(downloads.items[i].buffer);
-    return data ? data + NOTE_AT : nullptr;
-}
-
-uint32_t get_note(const char *note, int at) {
-    uint32_t v;
-    memcpy(&v, note + at, 4);
-    return v;
-}
-
-void put_note(char *note, int at, uint32_t v) { memcpy(note + at, &v, 4); }
-
 uint32_t address_check(const char *address) {
     uint32_t h = 2166136261u;
-    for (int n = 0; address[n] && n < NOTE_ADDRESS_CAP; n++) h = (h ^ (uint8_t)address[n]) * 16777619u;
+    for (int n = 0; address[n] && n < REQUEST_ADDRESS_SIZE; n++) h = (h ^ (uint8_t)address[n]) * 16777619u;
     return h;
-}
-
-// Copies at most cap - 1 characters of text and a NUL.
-void copy_bounded(char *out, int cap, const char *text) {
-    int n = 0;
-    while (text[n] && n < cap - 1) n++;
-    memmove(out, text, (size_t)n);
-    out[n] = 0;
 }
 
 // The address the item's next request asks for, by its stage.
 const char *next_address(int i) {
     DownloadItem &item = downloads.items[i];
-    if (item.requestStage != 0) return item.streamAddress;
+    if (item.requestStage != STAGE_PAGE) return item.streamAddress;
     char *redirect_target = buffer_data(item.buffer);
     return item.redirectedPage && redirect_target ? redirect_target : item.pageAddress;
 }
@@ -72,21 +42,18 @@ const char *next_address(int i) {
 // this item moved on (a redirect, a rule, a second page); a request for the
 // captured page starts a new attempt.
 void begin_request(int i, const char *address, bool new_attempt) {
-    char *note = note_area(i);
-    if (!note) return;
-    bool continues = get_note(note, NOTE_TAG) == CONTINUATION_TAG &&
-                     get_note(note, NOTE_CHECK) == address_check(address);
-    if (new_attempt || !continues) put_note(note, NOTE_COUNT, 0);
-    put_note(note, NOTE_TAG, 0);
-    copy_bounded(note + NOTE_ADDRESS, NOTE_ADDRESS_CAP, address);
+    ItemRun &run = downloads.runs[i];
+    bool continues = run.continues && run.continuation_check == address_check(address);
+    if (new_attempt || !continues) run.redirects = 0;
+    run.continues = 0;
+    copy_text_cut(run.request_address, sizeof run.request_address, address);
 }
 
 // The step closed the item's connection to ask for its next address.
 void mark_continuation(int i) {
-    char *note = note_area(i);
-    if (!note) return;
-    put_note(note, NOTE_TAG, CONTINUATION_TAG);
-    put_note(note, NOTE_CHECK, address_check(next_address(i)));
+    ItemRun &run = downloads.runs[i];
+    run.continues = 1;
+    run.continuation_check = address_check(next_address(i));
 }
 
 }  // namespace
@@ -94,34 +61,31 @@ void mark_continuation(int i) {
 // ------------------------------------------------------------------ [NOTE]
 
 const char *noted_request(int i) {
-    char *note = note_area(i);
-    return note ? note + NOTE_ADDRESS : "";
+    ASSERT_ITEM_INDEX(i);
+    return downloads.runs[i].request_address;
 }
 
 int count_redirect(int i) {
-    char *note = note_area(i);
-    if (!note) return 1;
-    uint32_t count = get_note(note, NOTE_COUNT);
-    if (count > (uint32_t)REDIRECT_LIMIT) count = REDIRECT_LIMIT;
-    count++;
-    put_note(note, NOTE_COUNT, count);
-    return count <= (uint32_t)REDIRECT_LIMIT;
+    ASSERT_ITEM_INDEX(i);
+    ItemRun &run = downloads.runs[i];
+    if (run.redirects > REDIRECT_LIMIT) run.redirects = REDIRECT_LIMIT;
+    run.redirects++;
+    return run.redirects <= REDIRECT_LIMIT;
 }
 
 void resolve_redirect(int i, const char *target, char *out, int cap) {
+    ASSERT_ITEM_INDEX(i);
     if (target[0] == '/' && target[1] == '/') {
-        copy_bounded(out, cap, target + 2);
+        copy_text_cut(out, (size_t)cap, target + 2);
         return;
     }
     if (target[0] != '/') {
-        copy_bounded(out, cap, target);
+        copy_text_cut(out, (size_t)cap, target);
         return;
     }
     // Relative to the host (and port) of the request it answers.
     const char *base = noted_request(i);
-    search_cursor = 0;
-    match_start = 0;
-    search_limit = ADDRESS_SEARCH_LIMIT;
+    begin_search(0, ADDRESS_SEARCH_LIMIT);
     int32_t host_start = find_text(base, string_entry(STR_SCHEME_PREFIX)) ? search_cursor : 0;
     search_cursor = host_start;
     int32_t host_end = find_text(base, "/") ? match_start : (int32_t)strlen(base);
@@ -129,12 +93,13 @@ void resolve_redirect(int i, const char *target, char *out, int cap) {
     if (n > cap - 1) n = cap - 1;
     // target may lie in the same buffer as out: keep it aside first.
     char tail[ADDRESS_CAP];
-    copy_bounded(tail, (int)sizeof tail, target);
+    copy_text_cut(tail, sizeof tail, target);
     memmove(out, base + host_start, (size_t)n);
-    copy_bounded(out + n, cap - n, tail);
+    copy_text_cut(out + n, (size_t)(cap - n), tail);
 }
 
 void give_up_item(int i) {
+    ASSERT_ITEM_INDEX(i);
     fail_item(i);
     write_item_record(i);
 }
@@ -148,11 +113,11 @@ bool bare_host_kind(int32_t kind) { return kind == 7 || kind == 18 || kind == 22
 void open_next_request(int i, uint32_t range_start) {
     DownloadItem &item = downloads.items[i];
     int stage = item.requestStage;
-    if (stage < 0 || stage > 2) return;
+    if (stage < STAGE_PAGE || stage > STAGE_STREAM) return;
     const char *address = next_address(i);
-    int bare_host = stage != 0 || bare_host_kind(item.siteKind) ? 1 : 0;
-    begin_request(i, address, stage == 0 && !item.redirectedPage);
-    open_request(&item.socket, app_state.use_proxy, address, bare_host, stage == 2 ? range_start : 0);
+    int bare_host = stage != STAGE_PAGE || bare_host_kind(item.siteKind) ? 1 : 0;
+    begin_request(i, address, stage == STAGE_PAGE && !item.redirectedPage);
+    open_request(&item.socket, app_state.use_proxy, address, bare_host, stage == STAGE_STREAM ? range_start : 0);
     if (!item.socket) {
         item.state = WaitingRetry;
         item.lastActivityTick = app_state.now_tick;
@@ -178,13 +143,11 @@ void follow_page_redirect(int i, const char *target) {
     item.bufferFill = 0;
     char resolved[ADDRESS_CAP];
     resolve_redirect(i, target, resolved, (int)sizeof resolved);
-    search_cursor = 0;
-    match_start = 0;
-    search_limit = ADDRESS_CAP;
+    begin_search(0, ADDRESS_CAP);
     int32_t start = 0;
     if (find_text(resolved, string_entry(STR_SCHEME_PREFIX))) start = search_cursor;
     if (find_text(resolved, string_entry(STR_HOST_PREFIX))) start = search_cursor;
-    copy_bounded(buffer_data(item.buffer), ADDRESS_CAP, resolved + start);
+    copy_text_cut(buffer_data(item.buffer), ADDRESS_CAP, resolved + start);
     item.redirectedPage = 1;
 }
 
@@ -199,9 +162,7 @@ void page_answer(int i) {
                           find_header(i, string_entry(STR_REDIRECT_HEADER));
     if (short_redirect) read_header_value(i, 0, target, (int)sizeof target);
 
-    search_cursor = 0;
-    match_start = 0;
-    search_limit = (int32_t)item.bufferFill;
+    begin_search(0, (int32_t)item.bufferFill);
     bool ran = false;
     int found = 0;
     if (find_text(text, string_entry(STR_PAGE_END_1)) || find_text(text, string_entry(STR_PAGE_END_2))) {
@@ -227,6 +188,7 @@ void page_answer(int i) {
 // ---------------------------------------------------------------- [DRIVER]
 
 void fetch_page(int i, uint32_t range_start, int stream_mode) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     if (!item.socket) {
         open_next_request(i, range_start);
@@ -235,16 +197,16 @@ void fetch_page(int i, uint32_t range_start, int stream_mode) {
     if (!read_page_data(i)) return;
 
     // No branch lowers requestStage, so at most one of them acts.
-    if (item.requestStage == 2) {
+    if (item.requestStage == STAGE_STREAM) {
         if (!follow_stream_redirect(i)) take_stream_answer(i, range_start, stream_mode);
-    } else if (item.requestStage == 1) {
+    } else if (item.requestStage == STAGE_STREAM_ADDRESS) {
         follow_stream_redirect(i);
         if (item.state != Failed) {
             if (item.siteKind == 8) extract_second_page(i, string_entry(STR_KIND8_KEY));
             if (item.siteKind == 13) extract_second_page(i, string_entry(STR_KIND13_KEY));
             if (item.siteKind == 18) extract_second_page(i, nullptr);
         }
-    } else if (item.requestStage == 0) {
+    } else if (item.requestStage == STAGE_PAGE) {
         page_answer(i);
     }
     // A connection closed to ask for the next address continues the attempt.

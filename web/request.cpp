@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "app/strings.h"
+#include "app/text_copy.h"
 #include "platform/platform.h"
 #include "web/text.h"
 #include "web/web.h"
@@ -38,12 +39,9 @@ struct RequestText {
 // Appends n bytes, cut so that the text and its NUL stay inside the request
 // area (a longer request could only come from an address no caller makes).
 void append(RequestText *r, const char *text, int n) {
-    int room = BUILD_REQUEST_CAP - 1 - r->length;
-    if (n > room) n = room;
     if (n <= 0) return;
-    memcpy(r->out + r->length, text, (size_t)n);
-    r->length += n;
-    r->out[r->length] = 0;
+    r->length += (int)copy_bytes_cut(r->out + r->length, (size_t)(BUILD_REQUEST_CAP - r->length), text,
+                                     (size_t)n);
 }
 
 void append_text(RequestText *r, const char *text) { append(r, text, (int)strlen(text)); }
@@ -152,9 +150,7 @@ void open_request(uint32_t *socket_slot, int proxy_mode, const char *address, in
 
     // Split: the host starts after the scheme prefix, if any, and ends at
     // the first slash within the first 512 characters; the path follows it.
-    search_cursor = 0;
-    match_start = 0;
-    search_limit = ADDRESS_SEARCH_LIMIT;
+    begin_search(0, ADDRESS_SEARCH_LIMIT);
     int32_t host_start = 0;
     if (find_text(address, string_entry(STR_SCHEME_PREFIX))) host_start = search_cursor;
     search_cursor = host_start;

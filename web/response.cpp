@@ -11,7 +11,6 @@
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "engine/download_table.h"
-#include "engine/engine.h"
 #include "listfile/listfile.h"
 #include "platform/platform.h"
 #include "web/text.h"
@@ -20,28 +19,26 @@
 namespace {
 
 const int LENGTH_TEXT_CAP = 32;
-const int OUTPUT_PATH_CAP = 1024;
-
-bool file_is_open(uint32_t file) { return file != 0 && file != PLAT_INVALID_FILE; }
 
 }  // namespace
 
 // --------------------------------------------------------------- [READING]
 
-void query_available(int i) {
-    app_state.bytes_available = 0;
+uint32_t query_available(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    if (item.socket) app_state.bytes_available = plat_readable(item.socket);
+    return item.socket ? plat_readable(item.socket) : 0;
 }
 
 int read_page_data(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    query_available(i);
-    if (app_state.bytes_available == 0 || !item.buffer) return 0;
+    uint32_t available = query_available(i);
+    if (available == 0 || !item.buffer) return 0;
     // A full window is analysed as it stands, then overwritten from the
     // start; the analysis result shows in the item (a success has closed
     // the connection and moved the stage on).
-    if ((uint64_t)app_state.bytes_available + item.bufferFill > PAGE_WINDOW) {
+    if ((uint64_t)available + item.bufferFill > PAGE_WINDOW) {
         extract_stream_address(i);
         item.bufferFill = 0;
     }
@@ -49,8 +46,7 @@ int read_page_data(int i) {
         // Page text never passes the window: what does not fit now is read
         // on the next step, into the next window.
         uint32_t room = item.bufferFill < PAGE_WINDOW ? PAGE_WINDOW - item.bufferFill : 0;
-        if (app_state.bytes_available > room) app_state.bytes_available = room;
-        if (app_state.bytes_available) receive_into_buffer(i);
+        receive_into_buffer(i, available < room ? available : room);
     }
     item.lastActivityTick = app_state.now_tick;
     return 1;
@@ -59,12 +55,11 @@ int read_page_data(int i) {
 // --------------------------------------------------------------- [HEADERS]
 
 int find_header(int i, const char *name) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
     if (!text) return 0;
-    search_cursor = 0;
-    match_start = 0;
-    search_limit = (int32_t)item.bufferFill;
+    begin_search(0, (int32_t)item.bufferFill);
     if (!find_text(text, name)) return 0;
     // The rest of the line must have arrived and hold something.
     for (uint32_t k = (uint32_t)search_cursor; k < item.bufferFill; k++)
@@ -73,6 +68,7 @@ int find_header(int i, const char *name) {
 }
 
 int read_header_value(int i, int stop_at_space, char *out, int out_size) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
     if (out_size <= 0) return 0;
@@ -92,6 +88,7 @@ int read_header_value(int i, int stop_at_space, char *out, int out_size) {
 }
 
 int response_status(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
     uint32_t fill = item.bufferFill;
@@ -111,6 +108,7 @@ int response_status(int i) {
 // -------------------------------------------------------------- [REDIRECT]
 
 int follow_stream_redirect(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     if (!find_header(i, string_entry(STR_REDIRECT_HEADER))) return 0;
     if (!count_redirect(i)) {
@@ -122,7 +120,7 @@ int follow_stream_redirect(int i) {
     plat_close_socket(item.socket);
     item.socket = 0;
     item.lastActivityTick = app_state.now_tick;
-    item.requestStage = 2;
+    item.requestStage = STAGE_STREAM;
     item.bufferFill = 0;
     // Stored as it came (scheme prefix included): the request skips it.
     resolve_redirect(i, target, item.streamAddress, (int)sizeof item.streamAddress);
@@ -178,7 +176,7 @@ int open_output_file(int i, uint32_t announced, uint32_t range_start, int status
         item.socket = 0;
         item.bufferFill = 0;
         item.doneSize = 0;
-        item.requestStage = 2;
+        item.requestStage = STAGE_STREAM;
         item.lastActivityTick = app_state.now_tick;
         write_item_record(i);
         return 0;
@@ -200,6 +198,7 @@ int open_output_file(int i, uint32_t announced, uint32_t range_start, int status
 }  // namespace
 
 void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     // An error answer is not the stream, whatever length it announces.
     int status = response_status(i);

@@ -14,6 +14,7 @@
 
 #include "app/app_state.h"
 #include "app/strings.h"
+#include "app/text_copy.h"
 #include "engine/download_table.h"
 #include "platform/platform.h"
 #include "web/text.h"
@@ -32,21 +33,16 @@ const int VALUE_DECODE_COUNT = 512;   // the size of streamAddress
 
 // ---------------------------------------------------------------- [VALUES]
 
-void start_search(const DownloadItem &item) {
-    search_cursor = 0;
-    match_start = 0;
-    search_limit = (int32_t)item.bufferFill;
-}
+// Every rule searches the item's received text.
+void search_page(const DownloadItem &item) { begin_search(0, (int32_t)item.bufferFill); }
 
 // Copies text[from, to) into field (cap bytes with its NUL), after the
 // field's first `at` characters; cut to fit.  A range with to <= from gives
 // nothing.
 void put_value(char *field, int cap, int at, const char *text, int32_t from, int32_t to) {
     if (at > cap - 1) at = cap - 1;
-    int32_t n = to > from ? to - from : 0;
-    if (n > cap - 1 - at) n = cap - 1 - at;
-    if (n > 0) memmove(field + at, text + from, (size_t)n);
-    field[at + (n > 0 ? n : 0)] = 0;
+    size_t n = to > from ? (size_t)(to - from) : 0;
+    copy_bytes_cut(field + at, (size_t)(cap - at), n ? text + from : text, n);
 }
 
 void set_stream_address(DownloadItem &item, const char *text, int32_t from, int32_t to) {
@@ -104,29 +100,29 @@ struct SimpleRule {
     Unescape unescape;
     KeyStep keys[3];
     const char *delimiter;
-    int next_stage;
+    RequestStage next_stage;
     bool marker_amp;   // "_@?_" in the value stands for "&"
 };
 
 const SimpleRule simple_rules[] = {
-    {2, PAGE, {{"flv_url=", 0}}, "&amp", 2, false},
-    {3, NONE, {{"encodeURIComponent", 0}}, "\"", 2, false},
-    {4, PAGE, {{"'video_url'", 0}}, "'", 2, false},
-    {5, PAGE, {{"'video_url'", 0}}, "\"", 2, false},
-    {7, PAGE, {{"flv_url=", 0}}, "&amp", 2, false},
-    {8, NONE, {{"flashvars.config", 0}}, "\"", 1, false},
-    {9, PAGE, {{"flashvars.video_url", 0}}, "\"", 2, false},
-    {10, PAGE, {{"<video id=", 0}, {"<source src=", 0}}, "\"", 2, false},
-    {11, PAGE, {{"video_url=", 1}}, "&amp", 2, false},
-    {13, NONE, {{"flashvars.config", 1}, {"escape", 1}}, "\"", 1, false},
-    {14, PAGE, {{"flvpathValue:", 0}}, "\"", 2, true},
-    {16, PAGE, {{"streams", 0}, {"file", 0}}, "\"", 2, false},
-    {17, NONE, {{"so.addVariable", 0}, {"file", 0}, {"encodeURIComponent", 0}}, "\"", 2, false},
-    {19, PAGE, {{"flashvars.video_url", 0}}, "'", 2, false},
-    {22, NONE, {{"'file':", 0}}, "'", 2, false},
-    {23, NONE, {{"'<video src=", 0}}, "\"", 2, false},
-    {24, NONE, {{"'file':", 0}}, "\"", 1, false},
-    {25, NONE, {{"<source src='", 0}}, "'", 2, false},
+    {2, PAGE, {{"flv_url=", 0}}, "&amp", STAGE_STREAM, false},
+    {3, NONE, {{"encodeURIComponent", 0}}, "\"", STAGE_STREAM, false},
+    {4, PAGE, {{"'video_url'", 0}}, "'", STAGE_STREAM, false},
+    {5, PAGE, {{"'video_url'", 0}}, "\"", STAGE_STREAM, false},
+    {7, PAGE, {{"flv_url=", 0}}, "&amp", STAGE_STREAM, false},
+    {8, NONE, {{"flashvars.config", 0}}, "\"", STAGE_STREAM_ADDRESS, false},
+    {9, PAGE, {{"flashvars.video_url", 0}}, "\"", STAGE_STREAM, false},
+    {10, PAGE, {{"<video id=", 0}, {"<source src=", 0}}, "\"", STAGE_STREAM, false},
+    {11, PAGE, {{"video_url=", 1}}, "&amp", STAGE_STREAM, false},
+    {13, NONE, {{"flashvars.config", 1}, {"escape", 1}}, "\"", STAGE_STREAM_ADDRESS, false},
+    {14, PAGE, {{"flvpathValue:", 0}}, "\"", STAGE_STREAM, true},
+    {16, PAGE, {{"streams", 0}, {"file", 0}}, "\"", STAGE_STREAM, false},
+    {17, NONE, {{"so.addVariable", 0}, {"file", 0}, {"encodeURIComponent", 0}}, "\"", STAGE_STREAM, false},
+    {19, PAGE, {{"flashvars.video_url", 0}}, "'", STAGE_STREAM, false},
+    {22, NONE, {{"'file':", 0}}, "'", STAGE_STREAM, false},
+    {23, NONE, {{"'<video src=", 0}}, "\"", STAGE_STREAM, false},
+    {24, NONE, {{"'file':", 0}}, "\"", STAGE_STREAM_ADDRESS, false},
+    {25, NONE, {{"<source src='", 0}}, "'", STAGE_STREAM, false},
 };
 
 void unescape(DownloadItem &item, char *text, Unescape form) {
@@ -138,7 +134,7 @@ int run_simple_rule(int i, const SimpleRule &rule) {
     DownloadItem &item = downloads.items[i];
     char *text = buffer_data(item.buffer);
     unescape(item, text, rule.unescape);
-    start_search(item);
+    search_page(item);
     for (const KeyStep &step : rule.keys) {
         if (!step.key) break;
         if (!find_text(text, step.key)) return 0;
@@ -157,9 +153,9 @@ int run_simple_rule(int i, const SimpleRule &rule) {
 int rule_kind0(int i) {
     DownloadItem &item = downloads.items[i];
     char *text = buffer_data(item.buffer);
-    start_search(item);
+    search_page(item);
     if (!find_text(text, "'srv':")) {
-        start_search(item);
+        search_page(item);
         if (!find_text(text, "'srv' :")) return 0;
     }
     for (int part = 0; part < 2; part++) {
@@ -194,7 +190,7 @@ int rule_kind1(int i) {
     DownloadItem &item = downloads.items[i];
     char *text = buffer_data(item.buffer);
     unescape_page(text, item.bufferFill);
-    start_search(item);
+    search_page(item);
     if (!find_text(text, "url_encoded_fmt_stream_map=")) return 0;
     int32_t first_map_end = search_cursor;
     if (!find_text(text, "url=") || !kind1_value(item, text)) return 0;
@@ -205,14 +201,14 @@ int rule_kind1(int i) {
             !kind1_value(item, text))
             return 0;
     }
-    return finish_page(i, 2);
+    return finish_page(i, STAGE_STREAM);
 }
 
 // Kind 18: a playlist path between apostrophes, relative to the site.
 int rule_kind18(int i) {
     DownloadItem &item = downloads.items[i];
     char *text = buffer_data(item.buffer);
-    start_search(item);
+    search_page(item);
     if (!find_text(text, "playlist:")) return 0;
     find_text(text, "'");   // unchecked
     int32_t from = search_cursor;
@@ -226,7 +222,7 @@ int rule_kind18(int i) {
     put_value(item.streamAddress, (int)sizeof item.streamAddress, 0, KIND18_SITE_DOMAIN, 0,
               (int32_t)strlen(KIND18_SITE_DOMAIN));
     append_stream_address(item, text, from, to);
-    return finish_page(i, 1);
+    return finish_page(i, STAGE_STREAM_ADDRESS);
 }
 
 // Kind 20: the high-quality address if there is one, else the standard one,
@@ -235,14 +231,14 @@ int rule_kind20(int i) {
     DownloadItem &item = downloads.items[i];
     char *text = buffer_data(item.buffer);
     unescape_page(text, item.bufferFill);
-    start_search(item);
+    search_page(item);
     if (!find_text(text, "hqURL")) {
-        start_search(item);
+        search_page(item);
         if (!find_text(text, "sdURL")) return 0;
     }
     if (!find_text(text, "http:") || !take_quoted_address(item, text, 4)) return 0;
     drop_backslashes(item.streamAddress, VALUE_DECODE_COUNT);
-    return finish_page(i, 1);
+    return finish_page(i, STAGE_STREAM_ADDRESS);
 }
 
 // Kind 21: the media address, then "?__gda__=" and the page's key.
@@ -250,7 +246,7 @@ int rule_kind21(int i) {
     DownloadItem &item = downloads.items[i];
     char *text = buffer_data(item.buffer);
     unescape_page_alt(text, item.bufferFill);
-    start_search(item);
+    search_page(item);
     if (!find_text(text, "mediaURL") || !find_text(text, "http:") || !take_quoted_address(item, text, 2))
         return 0;
     append_literal(item, KIND21_KEY_JOIN);
@@ -259,7 +255,7 @@ int rule_kind21(int i) {
     if (!find_text(text, "\"")) return 0;
     text[match_start] = 0;   // the page is cut at the key's closing quote
     append_stream_address(item, text, key_from, match_start);
-    return finish_page(i, 2);
+    return finish_page(i, STAGE_STREAM);
 }
 
 }  // namespace
@@ -275,10 +271,11 @@ int file_name_is_safe(const char *name) {
 }
 
 int finish_page(int i, int next_stage) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
     if (!(item.state == Connecting && item.fileName[0])) {
-        start_search(item);
+        search_page(item);
         int32_t name_start = 0;
         int length = 0;
         if (find_text(text, string_entry(STR_NAME_OPEN))) name_start = search_cursor;
@@ -305,18 +302,16 @@ static int finish_kind0(int i) {
     item.socket = 0;
     item.lastActivityTick = app_state.now_tick;
     item.bufferFill = 0;
-    item.requestStage = 1;
+    item.requestStage = STAGE_STREAM_ADDRESS;
     if (item.totalSize != 0) return 1;
 
     // Named after the address's last path segment.
     const char *address = item.streamAddress;
-    search_cursor = 1;
-    match_start = 0;
     // Each scan starts one character after the previous match, so after a
     // slash that ends the address it would start past the address's NUL,
     // in what an earlier, longer address left in the field: the search
     // stops at the address's end.
-    search_limit = (int32_t)strnlen(address, sizeof item.streamAddress);
+    begin_search(1, (int32_t)strnlen(address, sizeof item.streamAddress));
     int32_t segment = 0;
     while (address[0] && find_text(address, "/")) {
         segment = search_cursor;
@@ -339,6 +334,7 @@ static int finish_kind0(int i) {
 }
 
 int extract_stream_address(int i) {
+    ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     if (!buffer_data(item.buffer)) return 0;
     switch (item.siteKind) {
@@ -363,13 +359,13 @@ namespace {
 void second_page_by_key(int i, const char *key) {
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
-    start_search(item);
+    search_page(item);
     if (!find_text(text, key)) return;
     uint32_t fill = item.bufferFill;
     plat_close_socket(item.socket);
     item.socket = 0;
     item.lastActivityTick = app_state.now_tick;
-    item.requestStage = 2;
+    item.requestStage = STAGE_STREAM;
     item.bufferFill = 0;
     uint32_t k = (uint32_t)search_cursor;
     while (k < fill && text[k] == ' ') k++;
@@ -382,7 +378,7 @@ void second_page_by_key(int i, const char *key) {
 void second_page_kind18(int i) {
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
-    start_search(item);
+    search_page(item);
     if (!find_text(text, string_entry(STR_KIND18_KEY1)) ||
         !find_text(text, string_entry(STR_KIND18_KEY2)) ||
         !find_text(text, string_entry(STR_SCHEME_PREFIX)))
@@ -393,13 +389,14 @@ void second_page_kind18(int i) {
     plat_close_socket(item.socket);
     item.socket = 0;
     item.lastActivityTick = app_state.now_tick;
-    item.requestStage = 2;
+    item.requestStage = STAGE_STREAM;
     item.bufferFill = 0;
 }
 
 }  // namespace
 
 void extract_second_page(int i, const char *key) {
+    ASSERT_ITEM_INDEX(i);
     if (!buffer_data(downloads.items[i].buffer)) return;
     if (key)
         second_page_by_key(i, key);

@@ -17,6 +17,12 @@ int32_t search_cursor = 0;
 int32_t match_start = 0;
 int32_t search_limit = 0;
 
+void begin_search(int32_t cursor, int32_t limit) {
+    search_cursor = cursor;
+    match_start = 0;
+    search_limit = limit;
+}
+
 namespace {
 
 inline unsigned char lower_ascii(unsigned char c) {

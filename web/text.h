@@ -4,11 +4,14 @@
 
 #include <cstdint>
 
-// Search state shared by every caller of find_text.  Callers set cursor,
-// match start and limit before their first search.
+// Search state shared by every caller of find_text.  A search starts with
+// begin_search; later searches go on from where the last match ended.
 extern int32_t search_cursor;   // where the next search begins
 extern int32_t match_start;     // first character of the last match
 extern int32_t search_limit;    // no match may reach this position
+
+// Starts a search at cursor, with no match yet; no match may reach limit.
+void begin_search(int32_t cursor, int32_t limit);
 
 // Finds needle in text from search_cursor, ignoring the case of A-Z.
 // Returns strlen(needle) + 1 when found (match_start and search_cursor set),

@@ -30,8 +30,9 @@ int build_request(char *out, const char *host, const char *path, int bare_host,
 
 // ------------------------------------------------------------ responses
 
-// Sets app_state.bytes_available for item i's socket (0 on none or error).
-void query_available(int i);
+// Bytes waiting on item i's connection (0 with none, on a closed one and on
+// error).
+uint32_t query_available(int i);
 // 1 when name occurs in item i's received text with a complete, non-empty
 // line after it; the search cursor then stands just after the name.
 int find_header(int i, const char *name);
@@ -72,12 +73,11 @@ int file_name_is_safe(const char *name);
 // One network step of item i from its page to the stream's length.
 void fetch_page(int i, uint32_t range_start, int stream_mode);
 
-// Bookkeeping of the request in flight, kept in the item's receive buffer
-// beyond the page window (so it moves with the item and the record keeps
-// its layout): the address last asked for, and the redirects followed in
-// the current attempt (an attempt starts with the request for the captured
-// page and goes on while each step moves the item to its next address).
-// The noted address ("" when none).
+// Bookkeeping of the request in flight, kept in the item's run beside the
+// table (downloads.runs): the address last asked for, and the redirects
+// followed in the current attempt (an attempt starts with the request for
+// the captured page and goes on while each step moves the item to its next
+// address).  The noted address ("" when none).
 const char *noted_request(int i);
 // Counts one more redirect; 0 when the limit has been passed.
 int count_redirect(int i);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/download_table.h"
+#include "web/web.h"
 
 namespace {
 
@@ -105,6 +106,54 @@ TEST_F(DownloadTableTest, RemovalMovesLaterRecordsAndTheCandidateDown) {
     EXPECT_EQ(2, downloads.item_count);
     EXPECT_STREQ("candidate", downloads.items[2].pageAddress);
 }
+
+// The page fetch's bookkeeping of a request in flight (its address and the
+// redirects of the attempt) lives beside the records and must travel with
+// its item: a removal during a fetch must not hand one item's redirect
+// count to its neighbour, nor leave one behind for a later item.
+TEST_F(DownloadTableTest, RunsMoveWithTheirItemsAndNoneIsHandedOn) {
+    ASSERT_EQ(1, allocate_table(3));
+    for (int i = 0; i < 3; i++) {
+        snprintf(downloads.runs[i].request_address, 32, "host%d.test/page", i);
+        for (int k = 0; k < 3 * i; k++) ASSERT_EQ(1, count_redirect(i));  // 0, 3 and 6
+    }
+    // Item 0 has used up its redirects; its neighbours have not.
+    for (int k = 0; k < REDIRECT_LIMIT; k++) ASSERT_EQ(1, count_redirect(0));
+    EXPECT_EQ(0, count_redirect(0));
+
+    remove_table_record(0);
+    ASSERT_EQ(2, downloads.item_count);
+    EXPECT_STREQ("host1.test/page", noted_request(0));
+    EXPECT_STREQ("host2.test/page", noted_request(1));
+    EXPECT_EQ(3, downloads.runs[0].redirects);
+    EXPECT_EQ(6, downloads.runs[1].redirects);
+    // The item that moved into place 0 still has the 7 redirects it had left.
+    for (int k = 0; k < REDIRECT_LIMIT - 3; k++) ASSERT_EQ(1, count_redirect(0)) << k;
+    EXPECT_EQ(0, count_redirect(0));
+    // The candidate, and the place it left, hold no run.
+    EXPECT_STREQ("", downloads.runs[2].request_address);
+    EXPECT_EQ(0, downloads.runs[2].redirects);
+    EXPECT_EQ(0, downloads.runs[3].redirects);
+
+    // Growing carries the runs with the records.
+    downloads.item_count = 102;   // capacity 103: only the candidate fits
+    ASSERT_EQ(1, grow_table_if_needed());
+    ASSERT_EQ(202, downloads.table_capacity);
+    EXPECT_STREQ("host2.test/page", noted_request(1));
+    EXPECT_EQ(6, downloads.runs[1].redirects);
+    EXPECT_EQ(0, downloads.runs[150].redirects);
+}
+
+#ifndef NDEBUG
+// Debug builds stop at an item index outside the list instead of reading or
+// writing another item's memory.
+TEST_F(DownloadTableTest, DebugBuildsStopAtAnIndexOutsideTheList) {
+    ASSERT_EQ(1, allocate_table(2));
+    EXPECT_DEATH(fail_item(2), "");
+    EXPECT_DEATH(receive_into_buffer(-1, 10), "");
+    EXPECT_DEATH(count_redirect(5), "");
+}
+#endif
 
 TEST_F(DownloadTableTest, LoadingClearsHandlesAndQueuesUnfinishedStates) {
     const int codes = 13;  // 0 .. 12
