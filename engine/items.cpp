@@ -5,6 +5,11 @@
 // engine can pick up (socket, buffer and file either valid or cleared) and
 // keeps the list file in step with the table.
 //
+// Calls upward, because a change of the table changes what the window
+// lists: the visible rows are rebuilt and the scroll thumb placed again
+// (ui/list_view.h), and a capture empties the clipboard to end the offer
+// (ui/shell.h).
+//
 // Sections: [HELPERS] [ADDING] [STARTING AND STOPPING] [MENU] [REMOVAL]
 //           [AFTER LOADING]
 #include "engine/engine.h"
@@ -15,7 +20,6 @@
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "app/text_copy.h"
-#include "display/display.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
 #include "ui/list_view.h"
