@@ -156,8 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char *buffer = buffer_data(item.buffer);
     check(buffer != nullptr, "a receive buffer");
     // The request just opened: no address noted, the attempt's redirects
-    // so far.  (The note lies just past the page window.)
-    memset(buffer + PAGE_WINDOW, 0, 4096);
+    // so far.
+    downloads.runs[0] = ItemRun{};
     for (int k = 0; k < (redirects & 15); k++) count_redirect(0);
     if (options & 16) {
         strcpy(buffer, "reelbox.test/watch/moved");
