@@ -1,9 +1,8 @@
 // startup.cpp - start-up and shut-down, in their fixed orders.
 //
-// Start-up builds the state in a fixed sequence (memory, list file, skin,
-// window class, fonts, strings, settings and records, window, shape, skin
-// upload, request token, timer) and fails at the first step that cannot be
-// done.  Shut-down releases only what exists, so that it also serves after a
+// Start-up builds the state in a fixed sequence and fails at the first step
+// that cannot be done; each step below says why it stands where it does.
+// Shut-down releases only what exists, so that it also serves after a
 // start-up that failed part-way.
 #include "app/app.h"
 
@@ -44,12 +43,16 @@ static void clamp_window_position(void) {
 }
 
 int startup(void) {
-    // 1-2: the state block and the visible-row list.
+    // The state record starts clean before anything is put into it; the row
+    // list is taken with it, since every paint reads it.
     reset_app_state();
     app_state.visible_rows = (int32_t *)calloc(VISIBLE_ROWS_MAX, sizeof(int32_t));
     if (!app_state.visible_rows) return 0;
 
-    // 3-4: list.o must exist, be ours to write, and start with the magic.
+    // list.o comes before any other resource: without it there is nothing
+    // to run, and the one message start-up ever shows is about it, shown
+    // before a window exists.  It must exist, be ours to write (a second
+    // instance finds it held), and start with the magic.
     if (!open_list_file()) {
         show_list_file_message();
         return 0;
@@ -59,35 +62,44 @@ int startup(void) {
         return 0;
     }
 
-    // 5-6: scratch and skin pixel buffers; start values are set by reset.
+    // The scratch buffer before anything that builds text in it (the
+    // window's outline below, every request later); the skin's pixels are
+    // decoded into their own buffer.  Start values were set by the reset.
     app_state.text_scratch = (char *)calloc(TEXT_SCRATCH_SIZE, 1);
     app_state.skin_pixels = (uint32_t *)malloc(SKIN_PIXEL_BUFFER_SIZE);
     if (!app_state.text_scratch || !app_state.skin_pixels) return 0;
 
-    // 7: the skin resource.
+    // A program without its face cannot draw: the skin is looked up before
+    // anything is registered, so a damaged build stops here.
     skin_resource = find_skin_resource(&skin_resource_size);
     if (!skin_resource) return 0;
 
-    // 8: cursors and the window class.
+    // The class, with its icon and arrow cursor, before any window of it.
     int icon_w = 0, icon_h = 0;
     const uint32_t *icon = find_icon_resource("iCOO1", &icon_w, &icon_h);
     app_state.window_icon = icon ? plat_create_icon(icon, icon_w, icon_h) : 0;
     if (!plat_register_class(CLASS_NAME, main_window_proc, PLAT_CURSOR_ARROW, app_state.window_icon))
         return 0;
 
-    // 9: fonts (a failure leaves the backend's default face).
+    // Fonts before the first paint can want them (a failure leaves the
+    // backend's default face, and start-up goes on).
     app_state.font_serif = plat_create_font("MS Serif", 11, 400);
     app_state.font_bold = plat_create_font("Arial", 12, 800);
     app_state.font_small = plat_create_font("Small Fonts", 9, 400);
     app_state.font_text = plat_create_font("Thoma", 11, 400);
 
-    // 10: first batch of the string table.
+    // The first half of the scrambled texts (tip, patterns, page markers)
+    // becomes plain before the list is read, which may already hold work
+    // that needs them.
     unscramble_first_batch();
 
-    // 11: settings, count and records.
+    // Settings and records before the window: its place and the list it
+    // shows come from the file.
     if (!read_settings_and_items()) return 0;
 
-    // 12-14: position limits, the download folder, the clamp.
+    // The stored position is clamped to this screen before the window is
+    // made there; the download folder is made early, so the first transfer
+    // finds it.
     int screen_w = 0, screen_h = 0;
     plat_screen_size(&screen_w, &screen_h);
     app_state.max_x = screen_w - 303;
@@ -96,21 +108,24 @@ int startup(void) {
     create_download_folder();
     clamp_window_position();
 
-    // 15: the window.
+    // The window, hidden until start-up is complete.
     app_state.window = plat_create_window(CLASS_NAME, WINDOW_TITLE, app_state.window_x,
                                           app_state.window_y, WINDOW_WIDTH, WINDOW_HEIGHT);
     if (!app_state.window) return 0;
 
-    // 16: back buffer, then the skin bitmap.
+    // The pictures once the window exists: the back buffer is the window's.
     app_state.back_buffer = (uint32_t *)calloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT, 4);
     if (!app_state.back_buffer) return 0;
     app_state.skin_bitmap = (uint32_t *)calloc((size_t)SKIN_BITMAP_WIDTH * SKIN_HEIGHT, 4);
     if (!app_state.skin_bitmap) return 0;
 
-    // 17: sockets (a failure is ignored: requests then simply fail).
+    // Sockets before anything could connect (a failure is ignored: requests
+    // then simply fail, and the engine's time-out handles them).
     app_state.net_started = plat_net_start();
 
-    // 18-20: the resource as words, the region data, the decoded skin.
+    // The outline and the decoded skin, both needed before the window takes
+    // its shape and shows; the region data lies in the scratch buffer from
+    // offset 1000, clear of any text built there so far.
     uint32_t words = skin_resource_size / 4;
     PlatRect client = {0, 0, WINDOW_WIDTH, WINDOW_HEIGHT};
     uint8_t *region_data = (uint8_t *)app_state.text_scratch + 1000;
@@ -118,17 +133,22 @@ int startup(void) {
     if (!decode_skin(skin_resource, words, app_state.skin_pixels, SKIN_PIXEL_BUFFER_SIZE / 4))
         return 0;
 
-    // 21-23: the region, the second batch of strings, the region set.
+    // The second half of the texts (request pieces, path separator, probe
+    // targets) becomes plain before anything can send a request or build a
+    // path; the window takes its stepped outline.
     PlatRect rects[REGION_RECT_COUNT];
     memcpy(rects, region_data + 32, sizeof rects);
     unscramble_second_batch();
     if (!plat_set_window_region(app_state.window, rects, REGION_RECT_COUNT)) return 0;
 
-    // 24-25: the visible rows, the skin upload.
+    // The rows to list, and the skin in the bitmap every piece is copied
+    // from, before the first paint.
     rebuild_visible_list();
     upload_skin();
 
-    // 26-27: the request token; the skin pixels are no longer needed.
+    // The request token goes into the closing header block, which is plain
+    // only since the second half; the decoded pixels are not needed once
+    // uploaded.
     app_state.startup_tick = plat_tick();
     write_request_token(app_state.startup_tick);
     free(app_state.skin_pixels);
@@ -138,13 +158,15 @@ int startup(void) {
     // output paths need the download folder and the second string batch.
     resume_loaded_items();
 
-    // 28-29: the heartbeat, the engine's limit and its timed work due at once.
+    // The heartbeat starts last, once everything it drives exists; the
+    // engine's limit is put in force and its timed work made due at once.
     app_state.timer_started = plat_set_timer(app_state.window, PROGRAM_TIMER_ID, TIMER_PERIOD_MS);
     app_state.max_active = app_state.max_active_edit;
     app_state.engine_tick = (int32_t)(app_state.startup_tick - 3500);
     app_state.sample_tick = (int32_t)(app_state.startup_tick - 3500);
 
-    // 30: drawing may reach the screen from now on.
+    // Drawing may reach the screen only now that skin, rows and strings are
+    // in place.
     app_state.window_shown = 1;
     repaint_all();
     refresh_window();
@@ -152,7 +174,9 @@ int startup(void) {
 }
 
 void shutdown(void) {
-    // 1-2: settings (only once the window position has been seen), tray icon.
+    // The settings first, while the list file is still open (and only once
+    // the window position has been seen, or a start that never showed the
+    // window would store a position it never had); then the tray icon.
     if (app_state.save_on_exit && app_state.list_file != PLAT_INVALID_FILE) {
         save_settings();
         close_file(app_state.list_file);
@@ -160,16 +184,17 @@ void shutdown(void) {
     }
     if (app_state.tray_icon_added) remove_tray_icon();
 
-    // 3: every download's connection, buffer and file.
+    // Every download's connection, buffer and file, before the socket
+    // library and the memory they live in go.
     if (downloads.items) {
         for (int32_t i = 0; i < downloads.item_count; i++) release_item(downloads.items[i]);
     }
 
-    // 4: sockets.
+    // Sockets, now that none is open.
     if (app_state.net_started) plat_net_stop();
     app_state.net_started = 0;
 
-    // 5: fonts (the pen and brushes are plain colours).
+    // Fonts (the pen and brushes are plain colours).
     plat_font *fonts[] = {&app_state.font_serif, &app_state.font_bold, &app_state.font_small,
                           &app_state.font_text};
     for (plat_font *f : fonts) {
@@ -177,7 +202,7 @@ void shutdown(void) {
         *f = 0;
     }
 
-    // 6: memory blocks and the table.
+    // The memory blocks and the table.
     free(app_state.text_scratch);
     app_state.text_scratch = nullptr;
     free(app_state.visible_rows);
@@ -186,15 +211,15 @@ void shutdown(void) {
     app_state.skin_pixels = nullptr;
     free_table();
 
-    // 7: the two pictures.
+    // The two pictures.
     free(app_state.skin_bitmap);
     app_state.skin_bitmap = nullptr;
     free(app_state.back_buffer);
     app_state.back_buffer = nullptr;
 
-    // 8: the timer.  The list file, when not saved above, is released here
-    // too rather than left to the process's end, so that a restart in the
-    // same process (tests) can open it again.
+    // The timer, then the window.  The list file, when not saved above, is
+    // released here too rather than left to the process's end, so that a
+    // restart in the same process (tests) can open it again.
     if (app_state.timer_started) plat_kill_timer(app_state.window, PROGRAM_TIMER_ID);
     app_state.timer_started = 0;
     if (app_state.list_file != PLAT_INVALID_FILE) close_file(app_state.list_file);
