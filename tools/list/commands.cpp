@@ -269,9 +269,14 @@ static void show_item_text(int index, const DownloadItem *item) {
         printf("%s", name);
     else
         printf("state %u", item->state);
-    printf("  done %u of %u bytes  site %d  retries %d  stage %d  user %d\n", item->doneSize,
-           item->totalSize, item->siteKind, item->retryCount, item->requestStage,
-           item->userStarted);
+    printf("  done %u of %u bytes  site %d  retries %d", item->doneSize, item->totalSize,
+           item->siteKind, item->retryCount);
+    const char *stage = request_stage_name(item->requestStage);
+    if (stage)
+        printf("  stage %s", stage);
+    else
+        printf("  stage %d", item->requestStage);
+    printf("  user %d\n", item->userStarted);
     printf("    page:   ");
     print_plain_text(stdout, item->pageAddress, sizeof item->pageAddress);
     printf("\n    stream: ");
