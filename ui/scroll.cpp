@@ -37,3 +37,31 @@ void rebuild_visible_list(void) {
     set_scroll_thumb(0, 0, 1);
 }
 
+// The row's position counts from 1 (an item not listed counts as the last
+// row); the list starts SCROLL_TO_LEAD pixels above that position's end,
+// which shows the row as the fifth, and the thumb goes where that offset
+// puts it.  Only a thumb that would end within a pixel of the track's end
+// (where the track stops it) sets list_offset again from where it stops.
+// When all rows fit the thumb goes to the top and list_offset keeps the
+// value set here.
+void scroll_to_item(int32_t i) {
+    AppState &s = app_state;
+    int32_t position = s.visible_count;
+    for (int32_t row = 0; row < s.visible_count; row++) {
+        if (s.visible_rows[row] == i) {
+            position = row + 1;
+            break;
+        }
+    }
+    int32_t r = ROW_PITCH * position;
+    int32_t t = r - SCROLL_TO_LEAD;
+    if (t < 0) t = 0;
+    s.list_offset = t;
+    if (s.scroll_scale == 0.0f) {
+        set_scroll_thumb(0, 0, 0);
+    } else {
+        t = (int32_t)((float)t / s.scroll_scale);
+        set_scroll_thumb(0, t + SCROLL_TRACK_TOP - 1,
+                         s.thumb_length + t + SCROLL_TRACK_TOP > SCROLL_TRACK_BOTTOM - 1 ? 1 : 0);
+    }
+}
