@@ -62,8 +62,13 @@ void refresh_window(void);
 // look, then present.
 void repaint_all(void);
 // Draws the list, frame pieces, scrollbar, capture button, totals, notes,
-// menu, offline notice and settings panel into the back buffer.
+// menu, offline notice and settings panel into the back buffer, at the
+// places display/window_layout.h gives.
 void paint_list(void);
+// Puts thumb_top at top kept on the scroll track (SCROLL_TRACK_TOP and
+// SCROLL_TRACK_BOTTOM of display/window_layout.h) and draws the track and
+// the thumb, highlighted when highlight is 1.  list_offset is not touched.
+void draw_scroll_thumb(int highlight, int top);
 // The item context menu at (menu_x, menu_y) with the entry under the pointer.
 void paint_menu(void);
 // The settings panel and its controls; nothing while it is closed.

@@ -7,7 +7,6 @@
 #include "app/app_state.h"
 #include "display/display.h"
 #include "display/display_internal.h"
-#include "ui/list_view.h"
 
 static const PlatRect BACK_BUFFER_RECT = {0, 0, WINDOW_WIDTH, WINDOW_HEIGHT};
 
@@ -87,7 +86,7 @@ void refresh_window(void) {
 void repaint_all(void) {
     AppState &s = app_state;
     copy_piece(SKIN_FACE);
-    set_scroll_thumb(0, s.thumb_top, 0);
+    draw_scroll_thumb(0, s.thumb_top);
     paint_list();
     if (s.offer_pending) copy_piece(SKIN_CAPTURE_OFFERED);
     present();

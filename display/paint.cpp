@@ -2,24 +2,21 @@
 // frame pieces, the scrollbar, the capture button, the totals, the notes, the
 // item menu, the offline notice and the settings panel.
 //
-// Sections: [LIST] [FRAME AND TOTALS] [MENU] [SETTINGS PANEL]
+// Every position comes from the layout table (display/window_layout.h).
+//
+// Sections: [LIST] [FRAME AND TOTALS] [SCROLL THUMB] [MENU] [SETTINGS PANEL]
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "display/display.h"
 #include "display/display_internal.h"
+#include "display/window_layout.h"
 #include "engine/download_table.h"
-#include "ui/list_view.h"
 
 namespace {
-
-const int ROW_PITCH = 12;
-const int ROWS_TOP = 62;          // first pixel row the rows may fill
-const int ROWS_BOTTOM = 397;      // first pixel row below them
-const int PROGRESS_WIDTH = 205;   // a complete item's bar
-const int TOTALS_WIDTH = 139;     // the overall bar with everything complete
 
 // Row text colour by item state 0..10; other states keep the previous row's.
 const uint32_t STATE_COLOUR[11] = {
@@ -60,14 +57,14 @@ int text_length(const char *text, size_t cap) { return (int)strnlen(text, cap); 
 // or -1 for a blank row past the end of the list.
 static void paint_row(int y, int32_t item) {
     AppState &s = app_state;
-    if (y > 61 && y <= 396) draw_line(8, y, 271, y);
+    if (y >= ROWS_TOP && y < ROWS_BOTTOM) draw_line(SEPARATOR_LEFT, y, SEPARATOR_END, y);
     int top = y + 1 < ROWS_TOP ? ROWS_TOP : y + 1;
     int bottom = top + ROW_PITCH > ROWS_BOTTOM ? ROWS_BOTTOM : top + ROW_PITCH;
 
     // The row under the pointer becomes the hovered one, unless something
     // else holds the pointer (panel, menu entry, thumb, offline notice).
-    if (s.pointer_y > top && s.pointer_y <= bottom && s.pointer_x > 8 && s.pointer_x <= 270 &&
-        s.settings_open == 0 && s.menu_entry == 0 && s.thumb_grab < 0 && s.pointer_zone == 0)
+    if (s.pointer_y > top && s.pointer_y <= bottom && s.pointer_x >= LIST_HOVER_LEFT &&
+        s.pointer_x <= LIST_HOVER_RIGHT && s.settings_open == 0 && s.menu_entry == 0 && s.thumb_grab < 0 && s.pointer_zone == 0)
         s.hovered_item = item;
 
     // Blank rows always take the plain column colours: "no item" must not
@@ -79,7 +76,7 @@ static void paint_row(int y, int32_t item) {
         return selected ? BRUSH_SELECTED_ROW : hovered ? BRUSH_HOVERED_ROW : plain;
     };
 
-    fill_box(8, top, 214, bottom, row_brush(BRUSH_NAME_COLUMN));
+    fill_box(LIST_NAME_COLUMN.left, top, LIST_NAME_COLUMN.right, bottom, row_brush(BRUSH_NAME_COLUMN));
     const DownloadItem *it = has_item ? &downloads.items[item] : nullptr;
     if (it) {
         if (it->state <= 10) set_text_colour(STATE_COLOUR[it->state]);
@@ -87,23 +84,23 @@ static void paint_row(int y, int32_t item) {
             // A record whose done count passes its total shows a full bar.
             float width = (float)it->doneSize * (float)PROGRESS_WIDTH / (float)it->totalSize;
             if (width > PROGRESS_WIDTH) width = PROGRESS_WIDTH;
-            fill_box(8, top, 8 + (int)width, bottom,
+            fill_box(LIST_NAME_COLUMN.left, top, LIST_NAME_COLUMN.left + (int)width, bottom,
                      hovered || selected ? BRUSH_PROGRESS_HIGHLIGHT : BRUSH_PROGRESS);
         }
-        draw_text(9, top, it->pageAddress, text_length(it->pageAddress, sizeof it->pageAddress));
+        draw_text(ADDRESS_TEXT_X, top, it->pageAddress, text_length(it->pageAddress, sizeof it->pageAddress));
     }
 
-    fill_box(214, top, 248, bottom, row_brush(BRUSH_SIZE_COLUMN));
+    fill_box(LIST_SIZE_COLUMN.left, top, LIST_SIZE_COLUMN.right, bottom, row_brush(BRUSH_SIZE_COLUMN));
     if (it) {
         if (it->totalSize != 0)
-            draw_size(it->totalSize, 247, top, SIZE_RIGHT_ALIGN | SIZE_TENTHS);
+            draw_size(it->totalSize, SIZE_TEXT_RIGHT, top, SIZE_RIGHT_ALIGN | SIZE_TENTHS);
         else
-            draw_text(236, top, string_entry(STR_SIZE_PLACEHOLDER), 4);
+            draw_text(SIZE_PLACEHOLDER_X, top, string_entry(STR_SIZE_PLACEHOLDER), 4);
     }
 
-    fill_box(248, top, 271, bottom, row_brush(BRUSH_SPEED_COLUMN));
+    fill_box(LIST_SPEED_COLUMN.left, top, LIST_SPEED_COLUMN.right, bottom, row_brush(BRUSH_SPEED_COLUMN));
     if (it && it->state == Downloading)
-        draw_size(2u * it->speed, 270, top,
+        draw_size(2u * it->speed, SPEED_TEXT_RIGHT, top,
                   it->speed > 499999 ? SIZE_RIGHT_ALIGN | SIZE_TENTHS : SIZE_RIGHT_ALIGN);
 }
 
@@ -112,12 +109,13 @@ void paint_list(void) {
     read_pointer();
     select_font(s.font_small);
 
-    // Rows: from the one that holds the first list pixel shown, every 12
-    // pixels, until the band below the list.
+    // Rows: from the one that holds the first list pixel shown, one row
+    // pitch apart, until the band below the list.  A row's separator lies
+    // one pixel above its band.
     int k = s.list_offset / ROW_PITCH;
-    int y = 61 - s.list_offset % ROW_PITCH;
+    int y = ROWS_TOP - 1 - s.list_offset % ROW_PITCH;
     const int32_t shown = s.visible_rows ? s.visible_count : 0;
-    while (y <= 399) {
+    while (y <= ROWS_PAINT_END) {
         int32_t item = -1;
         if (k >= 0 && k < shown && k < VISIBLE_ROWS_MAX) {
             item = s.visible_rows[k];
@@ -127,8 +125,7 @@ void paint_list(void) {
         k++;
         y += ROW_PITCH;
     }
-    draw_line(213, 62, 213, 397);
-    draw_line(248, 62, 248, 397);
+    for (int x : COLUMN_LINE_X) draw_line(x, ROWS_TOP, x, ROWS_BOTTOM);
 
     // ------------------------------------------------- [FRAME AND TOTALS]
     // The frame pieces cover whatever the rows drew beyond the list.
@@ -138,38 +135,34 @@ void paint_list(void) {
     copy_piece(SKIN_TOTALS_AREA);
 
     const int px = s.pointer_x, py = s.pointer_y;
-    const bool on_thumb = px > 272 && px <= 282 && py > s.thumb_top && py < s.thumb_top + s.thumb_length;
-    set_scroll_thumb(on_thumb ? 1 : 0, s.thumb_top, 0);
+    const bool on_thumb = in_area(thumb_area(s.thumb_top, s.thumb_length), px, py);
+    draw_scroll_thumb(on_thumb ? 1 : 0, s.thumb_top);
 
-    const bool on_link = px > 81 && px <= 201 && py > 406 && py <= 412;
-    copy_piece(on_link ? SKIN_LINK_HOVER : SKIN_LINK_NORMAL);
-    const bool on_up = px >= 274 && px <= 282 && py >= 59 && py <= 68;
-    copy_piece(on_up ? SKIN_UP_HOVER : SKIN_UP_NORMAL);
-    const bool on_down = px >= 274 && px <= 282 && py >= 390 && py <= 399;
-    copy_piece(on_down ? SKIN_DOWN_HOVER : SKIN_DOWN_NORMAL);
+    // The link and the arrows in the look the pointer calls for.
+    for (const FaceElement *e : {&FACE_WEB_LINK, &FACE_SCROLL_UP, &FACE_SCROLL_DOWN})
+        copy_piece(in_area(e->area, px, py) ? *e->hover : *e->normal);
 
     // Capture button: away from it, the offer look or the plain one; on it
     // with an offer, pressed or hovered; on it without an offer, untouched.
-    const long long cx = px - 30, cy = py - 29;
-    if (cx * cx + cy * cy > 599)
-        copy_piece(s.offer_pending ? SKIN_CAPTURE_OFFERED : SKIN_CAPTURE_PLAIN);
+    if (!in_area(FACE_CAPTURE.area, px, py))
+        copy_piece(s.offer_pending ? SKIN_CAPTURE_OFFERED : *FACE_CAPTURE.normal);
     else if (s.offer_pending)
-        copy_piece(s.capture_pressed ? SKIN_CAPTURE_PRESSED : SKIN_CAPTURE_OFFERED_HOVER);
+        copy_piece(s.capture_pressed ? *FACE_CAPTURE.pressed : *FACE_CAPTURE.hover);
 
     // Overall progress; a done sum beyond the total shows a full bar.
     double bar = 0.0;
     if (s.sum_total_size != 0.0) bar = s.sum_done_size / s.sum_total_size * TOTALS_WIDTH;
     if (!(bar >= 0.0)) bar = 0.0;
     if (bar > TOTALS_WIDTH) bar = TOTALS_WIDTH;
-    fill_box(94, 28, 94 + (int)bar, 45, BRUSH_TOTALS_BAR);
+    fill_box(TOTALS_BAR_LEFT, TOTALS_BAR_TOP, TOTALS_BAR_LEFT + (int)bar, TOTALS_BAR_BOTTOM, BRUSH_TOTALS_BAR);
 
     select_font(s.font_text);
     set_text_colour(rgb(48, 80, 48));
-    draw_large_size(s.sum_done_size, 154, 30, SIZE_RIGHT_ALIGN | SIZE_TENTHS);
-    draw_text(160, 30, string_entry(STR_PATH_SEPARATOR), 1);
-    draw_large_size(s.sum_total_size, 170, 30, SIZE_TENTHS);
+    draw_large_size(s.sum_done_size, TOTAL_DONE_RIGHT, TOTALS_TEXT_Y, SIZE_RIGHT_ALIGN | SIZE_TENTHS);
+    draw_text(TOTALS_SEPARATOR_X, TOTALS_TEXT_Y, string_entry(STR_PATH_SEPARATOR), 1);
+    draw_large_size(s.sum_total_size, TOTAL_SIZE_X, TOTALS_TEXT_Y, SIZE_TENTHS);
     set_text_colour(rgb(128, 48, 48));
-    draw_size(2u * (uint32_t)s.total_speed, 278, 30,
+    draw_size(2u * (uint32_t)s.total_speed, TOTAL_SPEED_RIGHT, TOTALS_TEXT_Y,
               s.total_speed > 499999 ? SIZE_RIGHT_ALIGN | SIZE_TENTHS | SIZE_LONG_UNITS
                                      : SIZE_RIGHT_ALIGN | SIZE_LONG_UNITS);
 
@@ -179,13 +172,34 @@ void paint_list(void) {
     paint_settings_panel();
 }
 
+// -------------------------------------------------------- [SCROLL THUMB]
+
+// The top is kept on the track exactly as the scrolling code has always
+// kept it: a top at or above the track's first row becomes that row, and a
+// thumb that would pass the track's end is put back to end there.
+void draw_scroll_thumb(int highlight, int top) {
+    AppState &s = app_state;
+    s.thumb_top = top <= SCROLL_TRACK_TOP - 1 ? SCROLL_TRACK_TOP : top;
+    if (top + s.thumb_length > SCROLL_TRACK_BOTTOM) s.thumb_top = SCROLL_TRACK_BOTTOM - s.thumb_length;
+
+    // The track, then the thumb from its top cap, grip and bottom cap.
+    copy_piece(SKIN_SCROLL_TRACK);
+    const int column = highlight == 1 ? FACE_THUMB.hover->sx : FACE_THUMB.normal->sx;
+    const int cap = (s.thumb_length - THUMB_GRIP_HEIGHT) / 2;
+    const int odd = s.thumb_length % 2;
+    copy_skin_piece(THUMB_X, s.thumb_top, THUMB_WIDTH, cap, column, THUMB_TOP_CAP_ROW);
+    copy_skin_piece(THUMB_X, s.thumb_top + cap, THUMB_WIDTH, THUMB_GRIP_HEIGHT, column, THUMB_GRIP_ROW);
+    copy_skin_piece(THUMB_X, s.thumb_top + cap + THUMB_GRIP_HEIGHT, THUMB_WIDTH, cap + odd, column,
+                    THUMB_COLUMN_END - cap - odd);
+}
+
 // ---------------------------------------------------------------- [MENU]
 
 void paint_menu(void) {
     AppState &s = app_state;
     copy_piece_at(SKIN_MENU, s.menu_x, s.menu_y);
-    if (s.menu_entry >= 1 && s.menu_entry <= 5) {
-        int e = s.menu_entry - 1;
+    if (s.menu_entry >= MENU_ENTRY_START && s.menu_entry <= MENU_ENTRY_SHOW_FILE) {
+        int e = s.menu_entry - MENU_ENTRY_START;
         copy_piece_at(SKIN_MENU_ENTRY[e], s.menu_x, s.menu_y + MENU_ENTRY_OFFSET[e]);
     }
 }
@@ -194,20 +208,12 @@ void paint_menu(void) {
 
 namespace {
 
-bool pointer_in(int left, int top, int right, int bottom) {
+// A control in its look: on (ticked or being edited) or not, hovered when
+// the pointer is in its area.
+void paint_control(const PanelElement &e, bool on) {
     const AppState &s = app_state;
-    return s.pointer_x >= left && s.pointer_x <= right && s.pointer_y >= top && s.pointer_y <= bottom;
+    copy_piece_at(panel_look(e, on, in_area(e.area, s.pointer_x, s.pointer_y)), e.x, e.y);
 }
-
-void paint_check_box(int x, int y, int32_t value, bool hover) {
-    const SkinPiece &look = value ? (hover ? SKIN_CHECK_ON_HOVER : SKIN_CHECK_ON)
-                                  : (hover ? SKIN_CHECK_OFF_HOVER : SKIN_CHECK_OFF);
-    copy_piece_at(look, x, y);
-}
-
-// The hit areas of the proxy fields (inclusive), octets 1-4 then the port.
-const int PROXY_AREA_LEFT[5] = {101, 120, 139, 158, 181};
-const int PROXY_AREA_RIGHT[5] = {115, 134, 153, 172, 211};
 
 }  // namespace
 
@@ -217,40 +223,29 @@ void paint_settings_panel(void) {
     copy_piece(SKIN_PANEL);
     read_pointer();
 
-    paint_check_box(CHECK_SHOW_FINISHED_X, CHECK_SHOW_FINISHED_Y, s.show_finished, pointer_in(79, 43, 209, 57));
-    paint_check_box(CHECK_REMOVE_FINISHED_X, CHECK_REMOVE_FINISHED_Y, s.auto_remove_finished,
-                    pointer_in(79, 124, 217, 139));
-    paint_check_box(CHECK_USE_PROXY_X, CHECK_USE_PROXY_Y, s.proxy_edit_on, pointer_in(78, 154, 221, 166));
+    paint_control(PANEL_SHOW_FINISHED, s.show_finished != 0);
+    paint_control(PANEL_REMOVE_FINISHED, s.auto_remove_finished != 0);
+    paint_control(PANEL_USE_PROXY, s.proxy_edit_on != 0);
 
     // Downloads at once: the field, then its digit.
-    const bool editing_max = s.edit_field == 1;
-    if (pointer_in(80, 69, 218, 82))
-        copy_piece(SKIN_MAX_FIELD_HOVER);
-    else
-        copy_piece(editing_max ? SKIN_MAX_FIELD_EDIT : SKIN_MAX_FIELD);
+    const bool editing_max = s.edit_field == PANEL_MAX_FIELD.editField;
+    paint_control(PANEL_MAX_FIELD, editing_max);
     select_font(s.font_bold);
     set_text_colour(editing_max ? rgb(0, 0, 0) : rgb(48, 48, 48));
     int digit = s.max_active_edit;
     char digit_text = (char)('0' + (digit < 0 ? 0 : digit > 9 ? 9 : digit));
     draw_text(MAX_DIGIT_X, MAX_DIGIT_Y, &digit_text, 1);
 
-    copy_piece(pointer_in(80, 97, 184, 109) ? SKIN_FOLDER_BUTTON_HOVER : SKIN_FOLDER_BUTTON);
+    paint_control(PANEL_FOLDER_BUTTON, false);
 
     if (s.proxy_edit_on) {
-        for (int f = 0; f < 5; f++) {
-            const bool port = f == 4;
-            const bool hover = pointer_in(PROXY_AREA_LEFT[f], 174, PROXY_AREA_RIGHT[f], 184);
-            const bool editing = s.edit_field == f + 2;
-            const SkinPiece &look = port ? (hover ? SKIN_PORT_FIELD_HOVER : editing ? SKIN_PORT_FIELD_EDIT : SKIN_PORT_FIELD)
-                                         : (hover ? SKIN_OCTET_FIELD_HOVER : editing ? SKIN_OCTET_FIELD_EDIT : SKIN_OCTET_FIELD);
-            copy_piece_at(look, port ? SKIN_PORT_FIELD.dx : OCTET_FIELD_X[f], PROXY_NUMBER_Y);
-        }
+        for (const PanelElement *field : PANEL_PROXY_FIELDS) paint_control(*field, s.edit_field == field->editField);
     }
 
     // The five numbers, right-aligned, whether or not the proxy is ticked.
     select_font(s.font_serif);
     for (int f = 0; f < 5; f++) {
-        set_text_colour(s.edit_field == f + 2 ? rgb(0, 0, 0) : rgb(64, 64, 64));
+        set_text_colour(s.edit_field == PANEL_PROXY_FIELDS[f]->editField ? rgb(0, 0, 0) : rgb(64, 64, 64));
         char text[16];
         int n = std::snprintf(text, sizeof text, "%d", (int)s.proxy_edit[f]);
         int width = 0, height = 0;

@@ -6,7 +6,9 @@
 // the tests check that every piece lies inside the picture.  Positions are
 // pixels; (sx, sy) is the piece's top-left corner in the 472x487 skin
 // picture, (dx, dy) its place in the 288x417 window, or -1 where the place is
-// decided at run time (notes, menus, the thumb).
+// decided at run time (notes, menus, the thumb).  The hit areas, the list's
+// geometry and the other positions of the face are in
+// display/window_layout.h, which builds on this table.
 #pragma once
 
 struct SkinPiece {
@@ -87,15 +89,12 @@ inline constexpr SkinPiece SKIN_PORT_FIELD = {"port field", 322, 250, 34, 14, 18
 inline constexpr SkinPiece SKIN_PORT_FIELD_HOVER = {"port field hovered", 418, 225, 34, 14, 180, 173};
 inline constexpr SkinPiece SKIN_PORT_FIELD_EDIT = {"port field editing", 418, 208, 34, 14, 180, 173};
 
-// Window positions of the panel's controls.
+// Window positions of the panel's controls (their hit areas, and the
+// positions of the texts drawn over them, are in display/window_layout.h).
 inline constexpr int CHECK_SHOW_FINISHED_X = 81, CHECK_SHOW_FINISHED_Y = 45;
 inline constexpr int CHECK_REMOVE_FINISHED_X = 81, CHECK_REMOVE_FINISHED_Y = 126;
 inline constexpr int CHECK_USE_PROXY_X = 81, CHECK_USE_PROXY_Y = 156;
 inline constexpr int OCTET_FIELD_X[4] = {100, 119, 138, 157};
-// The proxy numbers end at these x positions (right-aligned), at y 173.
-inline constexpr int PROXY_NUMBER_RIGHT[5] = {115, 134, 153, 172, 211};
-inline constexpr int PROXY_NUMBER_Y = 173;
-inline constexpr int MAX_DIGIT_X = 84, MAX_DIGIT_Y = 69;
 
 // Every piece, for the generator and the tests.
 inline constexpr const SkinPiece *SKIN_PIECES[] = {

@@ -86,24 +86,8 @@ static void show_duplicate(int32_t i) {
         s.show_finished = 1;
         rebuild_visible_list();
     }
-    int32_t position = s.visible_count;
-    for (int32_t row = 0; row < s.visible_count; row++) {
-        if (s.visible_rows[row] == i) {
-            position = row + 1;
-            break;
-        }
-    }
-    int32_t r = ROW_HEIGHT * position;
     downloads.selected_item = i;
-    int32_t t = r - 60;
-    if (t < 0) t = 0;
-    s.list_offset = t;
-    if (s.scroll_scale == 0.0f) {
-        set_scroll_thumb(0, 0, 0);
-    } else {
-        t = (int32_t)((float)t / s.scroll_scale);
-        set_scroll_thumb(0, t + 69, s.thumb_length + t + 70 > 388 ? 1 : 0);
-    }
+    scroll_to_item(i);
     empty_clipboard();
 }
 

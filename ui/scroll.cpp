@@ -1,31 +1,20 @@
 // scroll.cpp - the rows the list shows and the scroll thumb.
 //
-// The list counts as 300 pixels (25 rows of 12) high; the thumb travels
-// from 70 to 389 - thumb_length, and scroll_scale converts thumb pixels to
-// list pixels.
+// The list counts as SCROLL_VIEW_HEIGHT pixels (25 rows) high; the thumb
+// travels from the track's top to its bottom less thumb_length, and
+// scroll_scale converts thumb pixels to list pixels.  The thumb itself is
+// drawn by the display (draw_scroll_thumb); the geometry is that of
+// display/window_layout.h.
 #include "app/app_state.h"
 #include "display/display.h"
+#include "display/window_layout.h"
 #include "engine/download_table.h"
 #include "ui/list_view.h"
 
-static const int THUMB_TRACK_TOP = 70;
-static const int THUMB_TRACK_BOTTOM = 389;
-
 void set_scroll_thumb(int highlight, int top, int recompute) {
     AppState &s = app_state;
-    s.thumb_top = top <= THUMB_TRACK_TOP - 1 ? THUMB_TRACK_TOP : top;
-    if (top + s.thumb_length > THUMB_TRACK_BOTTOM) s.thumb_top = THUMB_TRACK_BOTTOM - s.thumb_length;
-
-    // The track, then the thumb from its top cap, grip and bottom cap.
-    copy_skin_piece(273, 70, 10, 319, 273, 70);
-    int column = highlight == 1 ? 303 : 290;
-    int cap = (s.thumb_length - 10) / 2;
-    int odd = s.thumb_length % 2;
-    copy_skin_piece(273, s.thumb_top, 10, cap, column, 2);
-    copy_skin_piece(273, s.thumb_top + cap, 10, 10, column, 161);
-    copy_skin_piece(273, s.thumb_top + cap + 10, 10, cap + odd, column, 323 - cap - odd);
-
-    if (recompute) s.list_offset = (int32_t)((float)(s.thumb_top - 70) * s.scroll_scale);
+    draw_scroll_thumb(highlight, top);
+    if (recompute) s.list_offset = (int32_t)((float)(s.thumb_top - SCROLL_TRACK_TOP) * s.scroll_scale);
 }
 
 void rebuild_visible_list(void) {
@@ -38,7 +27,7 @@ void rebuild_visible_list(void) {
     }
     s.visible_count = count;
 
-    s.scroll_scale = ((float)s.visible_count * 12.0f - 300.0f) / 279.0f;
+    s.scroll_scale = ((float)s.visible_count * (float)ROW_PITCH - (float)SCROLL_VIEW_HEIGHT) / (float)THUMB_TRAVEL;
     if (s.scroll_scale < 0) {
         s.scroll_scale = 0;
         s.thumb_top = 0;
@@ -46,4 +35,33 @@ void rebuild_visible_list(void) {
         refresh_window();
     }
     set_scroll_thumb(0, 0, 1);
+}
+
+// The row's position counts from 1 (an item not listed counts as the last
+// row); the list starts SCROLL_TO_LEAD pixels above that position's end,
+// which shows the row as the fifth, and the thumb goes where that offset
+// puts it.  Only a thumb that would end within a pixel of the track's end
+// (where the track stops it) sets list_offset again from where it stops.
+// When all rows fit the thumb goes to the top and list_offset keeps the
+// value set here.
+void scroll_to_item(int32_t i) {
+    AppState &s = app_state;
+    int32_t position = s.visible_count;
+    for (int32_t row = 0; row < s.visible_count; row++) {
+        if (s.visible_rows[row] == i) {
+            position = row + 1;
+            break;
+        }
+    }
+    int32_t r = ROW_PITCH * position;
+    int32_t t = r - SCROLL_TO_LEAD;
+    if (t < 0) t = 0;
+    s.list_offset = t;
+    if (s.scroll_scale == 0.0f) {
+        set_scroll_thumb(0, 0, 0);
+    } else {
+        t = (int32_t)((float)t / s.scroll_scale);
+        set_scroll_thumb(0, t + SCROLL_TRACK_TOP - 1,
+                         s.thumb_length + t + SCROLL_TRACK_TOP > SCROLL_TRACK_BOTTOM - 1 ? 1 : 0);
+    }
 }

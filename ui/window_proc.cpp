@@ -5,6 +5,7 @@
 // tick ends with one engine step, shown or hidden.
 #include "app/app_state.h"
 #include "display/display.h"
+#include "display/window_layout.h"
 #include "ui/ui.h"
 
 static const int TRAY_WM_LBUTTONDOWN = 513;
@@ -27,7 +28,9 @@ static void heartbeat(void) {
     }
     if (s.note_ticks > 0) {
         s.note_ticks--;
-        if (s.note_ticks == 0) copy_skin_piece(s.note_x, s.note_y, 96, 18, s.note_x, s.note_y);
+        // The face under the note, from the same place of the skin.
+        if (s.note_ticks == 0)
+            copy_skin_piece(s.note_x, s.note_y, SKIN_DUPLICATE_NOTE.w, SKIN_DUPLICATE_NOTE.h, s.note_x, s.note_y);
     }
     pointer_tick();
 }
@@ -48,7 +51,8 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
         if (lparam == TRAY_WM_LBUTTONDOWN || lparam == TRAY_WM_LBUTTONDBLCLK) {
             plat_show_window(s.window, 1);
             s.window_shown = 1;
-            copy_skin_piece(254, 3, 13, 13, 254, 3);  // hide button in its plain look
+            const SkinPiece &plain = *FACE_HIDE.normal;   // the hide button in its plain look
+            copy_skin_piece(plain.dx, plain.dy, plain.w, plain.h, plain.sx, plain.sy);
         }
         return 0;
     default:

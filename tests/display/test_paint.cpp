@@ -52,7 +52,12 @@ TEST_F(DisplayTest, rows_show_address_size_and_speed_in_the_colour_of_their_stat
 TEST_F(DisplayTest, speeds_from_half_a_million_bytes_per_half_second_show_a_tenth) {
     add_item(Downloading, 100000000, 0, 600000, ADDRESS_A);
     paint_list();
-    EXPECT_NE(text_call("1,1m"), nullptr);   // 1,200,000 bytes per second
+    const FakeTextCall *speed = text_call("1,1m");   // 1,200,000 bytes per second
+    ASSERT_NE(speed, nullptr);
+    // In the speed column of the first row, ending at its right edge.
+    EXPECT_EQ(speed->x, 270 - 4 * FAKE_CHAR_WIDTH);
+    EXPECT_EQ(speed->y, row_top(0));
+    EXPECT_EQ(speed->font, app_state.font_small);
 }
 
 TEST_F(DisplayTest, hovered_selected_and_plain_rows_take_their_brushes) {
@@ -291,6 +296,33 @@ TEST_F(DisplayTest, link_arrows_and_thumb_take_their_hover_looks) {
     pointer_at(3, 300);
     paint_list();
     EXPECT_EQ(block_mismatches(SKIN_THUMB_GRIP_PLAIN, 273, 100 + 15), 0);
+}
+
+TEST_F(DisplayTest, thumb_is_kept_on_the_track_and_cut_from_its_column) {
+    // A piece of a thumb column: rows [row, row + h) of the column at sx.
+    auto column_rows = [](int sx, int row, int h) { return SkinPiece{"thumb part", sx, row, 10, h, -1, -1}; };
+    app_state.list_offset = 123;
+    draw_scroll_thumb(0, 10);
+    EXPECT_EQ(app_state.thumb_top, 70);
+    EXPECT_EQ(block_mismatches(column_rows(290, 2, 15), 273, 70), 0);   // top cap
+    EXPECT_EQ(block_mismatches(column_rows(290, 161, 10), 273, 85), 0);   // grip
+    EXPECT_EQ(block_mismatches(column_rows(290, 308, 15), 273, 95), 0);   // bottom cap
+    EXPECT_EQ(block_mismatches(SkinPiece{"track below", 273, 110, 10, 279, 273, 110}, 273, 110), 0);
+
+    draw_scroll_thumb(1, 380);   // highlighted, and put back to end at 389
+    EXPECT_EQ(app_state.thumb_top, 349);
+    EXPECT_EQ(block_mismatches(SkinPiece{"track above", 273, 70, 10, 279, 273, 70}, 273, 70), 0);
+    EXPECT_EQ(block_mismatches(column_rows(303, 2, 15), 273, 349), 0);
+    EXPECT_EQ(block_mismatches(column_rows(303, 161, 10), 273, 364), 0);
+    EXPECT_EQ(block_mismatches(column_rows(303, 308, 15), 273, 374), 0);
+
+    // An odd length: the extra row goes to the bottom cap.
+    app_state.thumb_length = 41;
+    draw_scroll_thumb(0, 200);
+    EXPECT_EQ(app_state.thumb_top, 200);
+    EXPECT_EQ(block_mismatches(column_rows(290, 161, 10), 273, 215), 0);
+    EXPECT_EQ(block_mismatches(column_rows(290, 307, 16), 273, 225), 0);
+    EXPECT_EQ(app_state.list_offset, 123) << "drawing the thumb leaves the list where it is";
 }
 
 TEST_F(DisplayTest, settings_panel_shows_values_looks_and_numbers) {
