@@ -28,6 +28,24 @@ static const int VISIBLE_ROWS_MAX = 50000;
 static const int DOWNLOAD_FOLDER_SIZE = 512;
 static const int STATUS_TEXT_SIZE = 64;
 
+// The item menu's entries, top to bottom (menu_entry; 0 none).
+enum MenuEntryId {
+    MENU_ENTRY_NONE = 0,
+    MENU_ENTRY_START = 1,
+    MENU_ENTRY_STOP = 2,
+    MENU_ENTRY_REMOVE = 3,
+    MENU_ENTRY_OPEN_PAGE = 4,
+    MENU_ENTRY_SHOW_FILE = 5,
+};
+
+inline constexpr const char *MENU_ENTRY_NAMES[] = {"none", "start", "stop", "remove", "open page", "show file"};
+static_assert(sizeof(MENU_ENTRY_NAMES) / sizeof(MENU_ENTRY_NAMES[0]) == MENU_ENTRY_SHOW_FILE + 1,
+              "one name for every menu entry");
+inline const char *menu_entry_name(int entry) {
+    if (entry < MENU_ENTRY_NONE || entry > MENU_ENTRY_SHOW_FILE) return "unknown";
+    return MENU_ENTRY_NAMES[entry];
+}
+
 struct AppState {
     // ---- application shell (app/) ------------------------------------
     char *text_scratch;         // 262,144-byte scratch for requests, paths, numbers

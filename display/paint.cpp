@@ -7,7 +7,6 @@
 // Sections: [LIST] [FRAME AND TOTALS] [SCROLL THUMB] [MENU] [SETTINGS PANEL]
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "app/app_state.h"
 #include "app/strings.h"
@@ -139,8 +138,8 @@ void paint_list(void) {
     draw_scroll_thumb(on_thumb ? 1 : 0, s.thumb_top);
 
     // The link and the arrows in the look the pointer calls for.
-    for (const FaceElement *e : {&FACE_WEB_LINK, &FACE_SCROLL_UP, &FACE_SCROLL_DOWN})
-        copy_piece(in_area(e->area, px, py) ? *e->hover : *e->normal);
+    static const FaceElement *const pointer_looks[] = {&FACE_WEB_LINK, &FACE_SCROLL_UP, &FACE_SCROLL_DOWN};
+    for (const FaceElement *e : pointer_looks) copy_piece(in_area(e->area, px, py) ? *e->hover : *e->normal);
 
     // Capture button: away from it, the offer look or the plain one; on it
     // with an offer, pressed or hovered; on it without an offer, untouched.

@@ -14,6 +14,7 @@
 //           [SETTINGS PANEL]
 #pragma once
 
+#include "app/app_state.h"
 #include "display/skin_layout.h"
 
 // ---------------------------------------------------------- [ELEMENT IDS]
@@ -78,26 +79,9 @@ inline const char *element_name(int id) {
     return ELEMENT_NAMES[id];
 }
 
-// The item menu's entries, top to bottom (menu_entry; 0 none).
-enum MenuEntryId {
-    MENU_ENTRY_NONE = 0,
-    MENU_ENTRY_START = 1,
-    MENU_ENTRY_STOP = 2,
-    MENU_ENTRY_REMOVE = 3,
-    MENU_ENTRY_OPEN_PAGE = 4,
-    MENU_ENTRY_SHOW_FILE = 5,
-};
-
-inline constexpr const char *MENU_ENTRY_NAMES[] = {"none", "start", "stop", "remove", "open page", "show file"};
-static_assert(sizeof(MENU_ENTRY_NAMES) / sizeof(MENU_ENTRY_NAMES[0]) == MENU_ENTRY_SHOW_FILE + 1,
-              "one name for every menu entry");
 static_assert(sizeof(SKIN_MENU_ENTRY) / sizeof(SKIN_MENU_ENTRY[0]) == MENU_ENTRY_SHOW_FILE,
               "one highlight strip for every menu entry");
 
-inline const char *menu_entry_name(int entry) {
-    if (entry < MENU_ENTRY_NONE || entry > MENU_ENTRY_SHOW_FILE) return "unknown";
-    return MENU_ENTRY_NAMES[entry];
-}
 
 // ------------------------------------------------------------ [HIT AREAS]
 

@@ -26,11 +26,7 @@
 #include "ui/shell.h"
 #include "web/text.h"
 
-// Menu entries of the item context menu.
-enum MenuEntry { MENU_START = 1, MENU_STOP = 2, MENU_REMOVE = 3, MENU_OPEN_PAGE = 4, MENU_SHOW_FILE = 5 };
-
 static const int NOTE_TICKS = 40;   // timer messages the already-listed note stays
-static const int ROW_HEIGHT = 12;
 
 // -------------------------------------------------------------- [HELPERS]
 
@@ -211,20 +207,20 @@ void run_menu_command(void) {
     static const uint32_t start_states[] = {Queued, Stopped, Finished, Failed, Connecting};
     static const uint32_t stop_states[] = {Downloading, Stopped, Queued, Failed, Connecting};
     switch (s.menu_entry) {
-    case MENU_START:
+    case MENU_ENTRY_START:
         if (!state_is_one_of(item.state, start_states, 5)) break;
         start_item(selected, 1);
         // The next engine step probes the network at once when offline.
         s.engine_tick = (int32_t)(s.now_tick + USER_START_PROBE_LEAD);
         return;
-    case MENU_STOP:
+    case MENU_ENTRY_STOP:
         if (!state_is_one_of(item.state, stop_states, 5)) break;
         reset_item(selected, Stopped);
         return;
-    case MENU_OPEN_PAGE:
+    case MENU_ENTRY_OPEN_PAGE:
         open_item_page(item);
         return;
-    case MENU_SHOW_FILE:
+    case MENU_ENTRY_SHOW_FILE:
         show_item_file(item);
         return;
     default:
@@ -254,7 +250,7 @@ void apply_pending_removal(void) {
     AppState &s = app_state;
     if (s.removal_requested == 0) return;
     int32_t i = downloads.selected_item;
-    if ((s.menu_entry == MENU_REMOVE || s.removal_by_key == 1) && valid_index(i)) {
+    if ((s.menu_entry == MENU_ENTRY_REMOVE || s.removal_by_key == 1) && valid_index(i)) {
         int32_t top = s.thumb_top;
         release_item(downloads.items[i]);
         remove_table_record(i);
