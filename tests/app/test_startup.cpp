@@ -36,7 +36,7 @@ int32_t read_i32(const std::string &bytes, size_t offset) {
     return v;
 }
 
-class Startup : public ::testing::Test {
+class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
         fake_reset();
@@ -46,7 +46,7 @@ protected:
     TempWorkDir dir;
 };
 
-TEST_F(Startup, missing_list_file_shows_the_message_and_fails) {
+TEST_F(StartupTest, missing_list_file_shows_the_message_and_fails) {
     EXPECT_EQ(startup(), 0);
     ASSERT_EQ(fake_message_boxes().size(), 1u);
     EXPECT_EQ(fake_message_boxes()[0].text, "List.o");
@@ -56,7 +56,7 @@ TEST_F(Startup, missing_list_file_shows_the_message_and_fails) {
     shutdown();
 }
 
-TEST_F(Startup, wrong_magic_shows_the_same_message) {
+TEST_F(StartupTest, wrong_magic_shows_the_same_message) {
     std::string list = make_list(0, 0, 1, 0, "");
     list[0] = 'X';
     write_file(dir.file("list.o"), list);
@@ -65,7 +65,7 @@ TEST_F(Startup, wrong_magic_shows_the_same_message) {
     EXPECT_EQ(fake_message_boxes()[0].text, "List.o");
 }
 
-TEST_F(Startup, item_count_out_of_range_fails_silently) {
+TEST_F(StartupTest, item_count_out_of_range_fails_silently) {
     write_file(dir.file("list.o"), make_list(0, 0, 1, 10000001, ""));
     EXPECT_EQ(startup(), 0);
     EXPECT_TRUE(fake_message_boxes().empty());
@@ -75,7 +75,7 @@ TEST_F(Startup, item_count_out_of_range_fails_silently) {
     EXPECT_TRUE(fake_message_boxes().empty());
 }
 
-TEST_F(Startup, good_start_builds_window_timer_shape_and_state) {
+TEST_F(StartupTest, good_start_builds_window_timer_shape_and_state) {
     fake_set_screen(1024, 768);
     write_file(dir.file("list.o"), make_list(-50, 9000, 3, 0, "dl"));
     ASSERT_EQ(startup(), 1);
@@ -118,7 +118,7 @@ TEST_F(Startup, good_start_builds_window_timer_shape_and_state) {
     EXPECT_EQ(fake_font(app_state.font_text)->face, "Thoma");
 }
 
-TEST_F(Startup, list_file_is_held_while_running) {
+TEST_F(StartupTest, list_file_is_held_while_running) {
     write_file(dir.file("list.o"), make_list(0, 0, 1, 0, ""));
     ASSERT_EQ(startup(), 1);
     plat_file second = plat_open_existing_rw("list.o");
@@ -129,7 +129,7 @@ TEST_F(Startup, list_file_is_held_while_running) {
     plat_close(second);
 }
 
-TEST_F(Startup, window_creation_failure_ends_silently_and_releases) {
+TEST_F(StartupTest, window_creation_failure_ends_silently_and_releases) {
     write_file(dir.file("list.o"), make_list(0, 0, 1, 0, ""));
     fake_set_window_creation_fails(1);
     EXPECT_EQ(startup(), 0);
@@ -139,9 +139,9 @@ TEST_F(Startup, window_creation_failure_ends_silently_and_releases) {
     EXPECT_EQ(downloads.items, nullptr);
 }
 
-class Program : public Startup {};
+class ProgramTest : public StartupTest {};
 
-TEST_F(Program, loop_steps_every_message_and_saves_position_on_quit) {
+TEST_F(ProgramTest, loop_steps_every_message_and_saves_position_on_quit) {
     write_file(dir.file("list.o"), make_list(10, 20, 2, 0, ""));
     fake_set_timer_advances_clock(1);
     fake_quit_after(6);  // a few heartbeats, then the quit message
@@ -161,7 +161,7 @@ TEST_F(Program, loop_steps_every_message_and_saves_position_on_quit) {
     EXPECT_EQ(fake_tray_calls().back().command, PLAT_TRAY_DELETE);
 }
 
-TEST_F(Program, no_save_without_a_shown_tick) {
+TEST_F(ProgramTest, no_save_without_a_shown_tick) {
     std::string original = make_list(10, 20, 2, 0, "");
     original[24] = 0x5A;  // reserved bytes stay as found in any case
     write_file(dir.file("list.o"), original);

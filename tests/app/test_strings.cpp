@@ -20,7 +20,7 @@ const int expected_lengths[STR_ENTRY_COUNT] = {
     12, 11, 11, 11, 11, 11, 8, 14, 11, 13, 11, 14, 11, 15, 15, 11, 12, 11, 15, 12, 8, 11, 8, // 29-51
     22};
 
-class StringsTable : public ::testing::Test {
+class StringsTableTest : public ::testing::Test {
 protected:
     void SetUp() override { restore_scrambled_table(); }
     void TearDown() override { restore_scrambled_table(); }
@@ -64,7 +64,7 @@ bool is_header_line(const std::string &line) {
 
 } // namespace
 
-TEST_F(StringsTable, entries_are_plain_texts_of_their_lengths_after_both_batches) {
+TEST_F(StringsTableTest, entries_are_plain_texts_of_their_lengths_after_both_batches) {
     start_up(0x1234);
     for (int e = 0; e < STR_ENTRY_COUNT; e++) {
         SCOPED_TRACE(e + 1);
@@ -102,7 +102,7 @@ TEST_F(StringsTable, entries_are_plain_texts_of_their_lengths_after_both_batches
     EXPECT_NE(placeholder.substr(0, 4).find_first_not_of(' '), std::string::npos);
 }
 
-TEST_F(StringsTable, first_batch_leaves_the_second_scrambled) {
+TEST_F(StringsTableTest, first_batch_leaves_the_second_scrambled) {
     unscramble_first_batch();
     EXPECT_STREQ(string_entry(STR_TRAY_PREFIX), "Downloads now: ");
     EXPECT_STREQ(string_entry(STR_KIND18_KEY2), "url=");
@@ -117,7 +117,7 @@ TEST_F(StringsTable, first_batch_leaves_the_second_scrambled) {
     EXPECT_STREQ(string_entry(STR_SCHEME_PREFIX), "http://");
 }
 
-TEST_F(StringsTable, start_up_repeated_after_restore_gives_the_same_texts) {
+TEST_F(StringsTableTest, start_up_repeated_after_restore_gives_the_same_texts) {
     start_up(0xabc);
     std::vector<std::string> first;
     for (int e = 0; e < STR_ENTRY_COUNT; e++) first.push_back(string_entry((StringEntry)e));
@@ -127,14 +127,14 @@ TEST_F(StringsTable, start_up_repeated_after_restore_gives_the_same_texts) {
     for (int e = 0; e < STR_ENTRY_COUNT; e++) EXPECT_EQ(first[e], string_entry((StringEntry)e)) << e + 1;
 }
 
-TEST_F(StringsTable, unscramble_entry_uses_a_running_key_that_wraps) {
+TEST_F(StringsTableTest, unscramble_entry_uses_a_running_key_that_wraps) {
     // Keys 0xfe, 0xff, 0x00, 0x01 for the four bytes.
     char text[5] = {(char)('a' ^ 0xfe), (char)('b' ^ 0xff), 'c', (char)('d' ^ 0x01), 'Z'};
     unscramble_entry(text, 4, 0xfe);
     EXPECT_EQ(std::string(text, 5), "abcdZ");
 }
 
-TEST_F(StringsTable, entries_unscramble_their_padding_and_end_at_the_text_length) {
+TEST_F(StringsTableTest, entries_unscramble_their_padding_and_end_at_the_text_length) {
     start_up(1);
     struct Padded {
         StringEntry entry;
@@ -151,7 +151,7 @@ TEST_F(StringsTable, entries_unscramble_their_padding_and_end_at_the_text_length
     }
 }
 
-TEST_F(StringsTable, site_patterns_in_matching_order_with_their_codes) {
+TEST_F(StringsTableTest, site_patterns_in_matching_order_with_their_codes) {
     start_up(1);
     struct Pattern {
         const char *text;
@@ -186,7 +186,7 @@ TEST_F(StringsTable, site_patterns_in_matching_order_with_their_codes) {
     EXPECT_EQ(site_code(-1), -1);
 }
 
-TEST_F(StringsTable, first_header_block_is_whole_header_lines) {
+TEST_F(StringsTableTest, first_header_block_is_whole_header_lines) {
     start_up(1);
     std::string block = string_entry(STR_HEADER_BLOCK_1);
     ASSERT_EQ(block.size(), 78u);
@@ -196,7 +196,7 @@ TEST_F(StringsTable, first_header_block_is_whole_header_lines) {
     for (const std::string &line : lines) EXPECT_TRUE(is_header_line(line)) << line;
 }
 
-TEST_F(StringsTable, closing_block_carries_the_token_inside_a_value_before_the_last_two_lines) {
+TEST_F(StringsTableTest, closing_block_carries_the_token_inside_a_value_before_the_last_two_lines) {
     start_up(1);
     std::string block = closing_block();
     ASSERT_EQ(block.size(), 249u);
@@ -219,7 +219,7 @@ TEST_F(StringsTable, closing_block_carries_the_token_inside_a_value_before_the_l
     EXPECT_LE(line_end + 2, last_two_start);
 }
 
-TEST_F(StringsTable, request_token_is_hex_without_leading_zeros_then_a_letter) {
+TEST_F(StringsTableTest, request_token_is_hex_without_leading_zeros_then_a_letter) {
     start_up(1);
     const std::string before = closing_block();
     struct Token {
@@ -246,7 +246,7 @@ TEST_F(StringsTable, request_token_is_hex_without_leading_zeros_then_a_letter) {
     }
 }
 
-TEST_F(StringsTable, scrambled_block_holds_no_plain_text) {
+TEST_F(StringsTableTest, scrambled_block_holds_no_plain_text) {
     start_up(0x55);
     std::vector<std::string> plain;
     for (int e = 0; e < STR_ENTRY_COUNT; e++) plain.push_back(string_entry((StringEntry)e));

@@ -31,13 +31,13 @@ const unsigned LONG = SIZE_LONG_UNITS;
 
 }  // namespace
 
-TEST(SizeFormat, bytes_stay_plain_digits_up_to_999) {
+TEST(SizeFormatTest, bytes_stay_plain_digits_up_to_999) {
     EXPECT_EQ(size_text(0, TENTHS), "0b");
     EXPECT_EQ(size_text(999, TENTHS), "999b");
     EXPECT_EQ(size_text(999, TENTHS | LONG), "999b");
 }
 
-TEST(SizeFormat, units_switch_at_decimal_thresholds_showing_one) {
+TEST(SizeFormatTest, units_switch_at_decimal_thresholds_showing_one) {
     EXPECT_EQ(size_text(1000, TENTHS), "1k");
     EXPECT_EQ(size_text(1024, TENTHS), "1k");
     EXPECT_EQ(size_text(1000, TENTHS | LONG), "1kb");
@@ -47,7 +47,7 @@ TEST(SizeFormat, units_switch_at_decimal_thresholds_showing_one) {
     EXPECT_EQ(size_text(1073741824, TENTHS | LONG), "1gb");
 }
 
-TEST(SizeFormat, tenths_only_with_the_flag_and_when_not_zero) {
+TEST(SizeFormatTest, tenths_only_with_the_flag_and_when_not_zero) {
     EXPECT_EQ(size_text(1025, TENTHS), "1k");          // 1 remainder: tenths digit 0
     EXPECT_EQ(size_text(1536, TENTHS), "1,5k");
     EXPECT_EQ(size_text(1536, 0), "1k");
@@ -59,7 +59,7 @@ TEST(SizeFormat, tenths_only_with_the_flag_and_when_not_zero) {
     EXPECT_EQ(size_text(4294967295u, TENTHS | LONG), "3,9gb");
 }
 
-TEST(SizeFormat, remainder_at_the_top_of_a_unit_shows_nine_tenths) {
+TEST(SizeFormatTest, remainder_at_the_top_of_a_unit_shows_nine_tenths) {
     // 1020..1023 of a kilo, 1048570..1048575 of a mega and 1073741820..
     // 1073741823 of a giga divide to 10: the single digit shows 9.
     EXPECT_EQ(size_text(1024 + 1020, TENTHS), "1,9k");
@@ -70,7 +70,7 @@ TEST(SizeFormat, remainder_at_the_top_of_a_unit_shows_nine_tenths) {
     EXPECT_EQ(large_text(2.0 * 1073741824.0 + 1073741823.0, TENTHS), "2,9gb");
 }
 
-TEST(SpeedFormat, speed_names_and_always_a_non_zero_tenth) {
+TEST(SpeedFormatTest, speed_names_and_always_a_non_zero_tenth) {
     EXPECT_EQ(speed_text(0), "0b/s");
     EXPECT_EQ(speed_text(999), "999b/s");
     EXPECT_EQ(speed_text(2048), "2kb/s");
@@ -80,14 +80,14 @@ TEST(SpeedFormat, speed_names_and_always_a_non_zero_tenth) {
     EXPECT_EQ(speed_text(3000000000u), "2,7gb/s");
 }
 
-TEST(LargeSizeFormat, below_a_billion_is_the_same_as_the_32_bit_form) {
+TEST(LargeSizeFormatTest, below_a_billion_is_the_same_as_the_32_bit_form) {
     EXPECT_EQ(large_text(1536.75, TENTHS), "1,5k");
     EXPECT_EQ(large_text(999999999.0, TENTHS), "953,6m");
     EXPECT_EQ(large_text(0.0, TENTHS), "0b");
     EXPECT_EQ(large_text(-5.0, TENTHS), "0b");   // never a negative count
 }
 
-TEST(LargeSizeFormat, from_a_billion_on_always_whole_gigabytes_named_gb) {
+TEST(LargeSizeFormatTest, from_a_billion_on_always_whole_gigabytes_named_gb) {
     EXPECT_EQ(large_text(5000000000.0, TENTHS), "4,6gb");
     EXPECT_EQ(large_text(5000000000.0, 0), "4gb");
     EXPECT_EQ(large_text(1000000000.0, TENTHS), "0,9gb");   // integer part 0

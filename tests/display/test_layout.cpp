@@ -33,7 +33,7 @@ bool operator==(const SkinPiece &p, Source s) { return p.sx == s.sx && p.sy == s
 
 }  // namespace
 
-TEST(WindowLayout, boxes_hold_their_corners_and_not_the_pixel_beyond) {
+TEST(WindowLayoutTest, boxes_hold_their_corners_and_not_the_pixel_beyond) {
     const Box boxes[] = {
         {"settings button", FACE_SETTINGS.area, 64, 28, 78, 43},
         {"web link", FACE_WEB_LINK.area, 82, 407, 201, 412},
@@ -73,7 +73,7 @@ TEST(WindowLayout, boxes_hold_their_corners_and_not_the_pixel_beyond) {
     EXPECT_FALSE(in_area(FACE_THUMB.area, 278, 100));
 }
 
-TEST(WindowLayout, circles_hold_what_is_within_their_radius) {
+TEST(WindowLayoutTest, circles_hold_what_is_within_their_radius) {
     const Point points[] = {
         // capture: centre (30,29), squared radius 599
         {"capture right edge", FACE_CAPTURE.area, 54, 29, true},   // 576
@@ -110,7 +110,7 @@ TEST(WindowLayout, circles_hold_what_is_within_their_radius) {
     for (const Point &p : points) EXPECT_EQ(in_area(p.area, p.x, p.y), p.inside) << p.what;
 }
 
-TEST(WindowLayout, elements_carry_their_ids_names_and_looks) {
+TEST(WindowLayoutTest, elements_carry_their_ids_names_and_looks) {
     struct Looks {
         const FaceElement &element;
         int id;
@@ -178,7 +178,7 @@ TEST(WindowLayout, elements_carry_their_ids_names_and_looks) {
     EXPECT_STREQ(menu_entry_name(6), "unknown");
 }
 
-TEST(WindowLayout, menu_opens_inside_the_window_and_picks_entries_by_17_rows) {
+TEST(WindowLayoutTest, menu_opens_inside_the_window_and_picks_entries_by_17_rows) {
     // A right press at (250, 350) opens the menu at (180, 272); at the
     // flip points it stays where the press was.
     EXPECT_EQ(menu_left(250), 180);

@@ -41,7 +41,7 @@ std::vector<uint8_t> encode(const std::vector<std::pair<uint32_t, uint32_t>> &ru
 
 }  // namespace
 
-TEST(SkinResource, decodes_to_the_committed_picture_pixel_for_pixel) {
+TEST(SkinResourceTest, decodes_to_the_committed_picture_pixel_for_pixel) {
     std::vector<uint32_t> picture;
     int w = 0, h = 0;
     ASSERT_TRUE(png_read_file(QUORVAX_SOURCE_DIR "/resources/skin.png", &picture, &w, &h));
@@ -63,7 +63,7 @@ TEST(SkinResource, decodes_to_the_committed_picture_pixel_for_pixel) {
     EXPECT_EQ(decoded[SKIN_PIXELS], 0xDEADBEEFu) << "nothing written past the picture";
 }
 
-TEST(SkinResource, upload_stands_the_picture_upright_without_the_top_byte) {
+TEST(SkinResourceTest, upload_stands_the_picture_upright_without_the_top_byte) {
     std::vector<uint32_t> picture;
     int w = 0, h = 0;
     ASSERT_TRUE(png_read_file(QUORVAX_SOURCE_DIR "/resources/skin.png", &picture, &w, &h));
@@ -86,7 +86,7 @@ TEST(SkinResource, upload_stands_the_picture_upright_without_the_top_byte) {
     app_state.skin_bitmap = nullptr;
 }
 
-TEST(SkinDecoding, each_word_gives_one_pixel_plus_its_repeat_count) {
+TEST(SkinDecodingTest, each_word_gives_one_pixel_plus_its_repeat_count) {
     // Runs of 1 (repeat 0), 3 and 256 (the largest), with the key growing by
     // 3 from word to word.
     std::vector<uint8_t> words = encode({{0x112233, 1}, {0x445566, 3}, {0x778899, 256}, {0x0000FF, 1}});
@@ -102,7 +102,7 @@ TEST(SkinDecoding, each_word_gives_one_pixel_plus_its_repeat_count) {
     EXPECT_EQ(out[261], 0u);
 }
 
-TEST(SkinDecoding, output_that_would_pass_the_buffer_is_refused) {
+TEST(SkinDecodingTest, output_that_would_pass_the_buffer_is_refused) {
     std::vector<uint8_t> words = encode({{0x010203, 200}, {0x040506, 200}});
     std::vector<uint32_t> out(401, 0xAAAAAAAA);
     EXPECT_EQ(decode_skin(words.data(), 2, out.data(), 399), 0u);
@@ -110,7 +110,7 @@ TEST(SkinDecoding, output_that_would_pass_the_buffer_is_refused) {
     EXPECT_EQ(decode_skin(words.data(), 2, out.data(), 400), 400u);
 }
 
-TEST(SkinLayout, every_piece_lies_inside_the_picture_and_lands_inside_the_window) {
+TEST(SkinLayoutTest, every_piece_lies_inside_the_picture_and_lands_inside_the_window) {
     for (const SkinPiece *p : SKIN_PIECES) {
         SCOPED_TRACE(p->name);
         EXPECT_GT(p->w, 0);
@@ -124,7 +124,7 @@ TEST(SkinLayout, every_piece_lies_inside_the_picture_and_lands_inside_the_window
     }
 }
 
-TEST(SkinLayout, looks_kept_outside_the_face_do_not_overlap_each_other) {
+TEST(SkinLayoutTest, looks_kept_outside_the_face_do_not_overlap_each_other) {
     // Pieces stored beside or below the window face are separate drawings;
     // two of them on the same pixels would spoil one.  The menu's highlight
     // strips are the exception: neighbours share their plain edge row.
@@ -151,7 +151,7 @@ TEST(SkinLayout, looks_kept_outside_the_face_do_not_overlap_each_other) {
         }
 }
 
-TEST(SkinLayout, panel_controls_normal_looks_are_the_panel_at_their_place) {
+TEST(SkinLayoutTest, panel_controls_normal_looks_are_the_panel_at_their_place) {
     // The unticked box, the digit field and the folder button are not pieces
     // of their own: they are the panel background where the controls sit.
     auto panel_source = [](int x, int y, int *sx, int *sy) {
@@ -170,7 +170,7 @@ TEST(SkinLayout, panel_controls_normal_looks_are_the_panel_at_their_place) {
     EXPECT_EQ(sy, SKIN_FOLDER_BUTTON.sy);
 }
 
-TEST(WindowShape, nine_rectangles_cut_stepped_corners) {
+TEST(WindowShapeTest, nine_rectangles_cut_stepped_corners) {
     uint8_t data[REGION_DATA_SIZE + 8];
     std::memset(data, 0xCC, sizeof data);
     PlatRect client = {0, 0, WINDOW_WIDTH, WINDOW_HEIGHT};

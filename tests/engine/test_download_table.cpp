@@ -25,7 +25,7 @@ bool all_zero(const DownloadItem &item) {
     return true;
 }
 
-TEST_F(DownloadTableTest, CountBoundsAcceptZeroToTenMillionOnly) {
+TEST_F(DownloadTableTest, count_bounds_accept_zero_to_ten_million_only) {
     EXPECT_FALSE(item_count_allowed(-1));
     EXPECT_FALSE(item_count_allowed(INT32_MIN));
     EXPECT_TRUE(item_count_allowed(0));
@@ -40,7 +40,7 @@ TEST_F(DownloadTableTest, CountBoundsAcceptZeroToTenMillionOnly) {
     EXPECT_EQ(0, downloads.item_count);
 }
 
-TEST_F(DownloadTableTest, AllocationIsZeroFilledWithHundredFreeAndTenSpare) {
+TEST_F(DownloadTableTest, allocation_is_zero_filled_with_hundred_free_and_ten_spare) {
     ASSERT_EQ(1, allocate_table(5));
     EXPECT_EQ(5, downloads.item_count);
     EXPECT_EQ(105, downloads.table_capacity);
@@ -48,7 +48,7 @@ TEST_F(DownloadTableTest, AllocationIsZeroFilledWithHundredFreeAndTenSpare) {
     for (int i = 0; i < 5 + 110; i++) ASSERT_TRUE(all_zero(downloads.items[i])) << i;
 }
 
-TEST_F(DownloadTableTest, EmptyTableHasItsCandidateAtIndexZero) {
+TEST_F(DownloadTableTest, empty_table_has_its_candidate_at_index_zero) {
     ASSERT_EQ(1, allocate_table(0));
     EXPECT_EQ(100, downloads.table_capacity);
     name_item(0, "http://example.test/v/1");
@@ -56,7 +56,7 @@ TEST_F(DownloadTableTest, EmptyTableHasItsCandidateAtIndexZero) {
     EXPECT_STREQ("http://example.test/v/1", downloads.items[0].pageAddress);
 }
 
-TEST_F(DownloadTableTest, GrowsWhenOnlyTheCandidateFitsAndCarriesIt) {
+TEST_F(DownloadTableTest, grows_when_only_the_candidate_fits_and_carries_it) {
     ASSERT_EQ(1, allocate_table(0));
     // capacity 100 == item_count + 2: still room, the array stays.
     downloads.item_count = 98;
@@ -79,7 +79,7 @@ TEST_F(DownloadTableTest, GrowsWhenOnlyTheCandidateFitsAndCarriesIt) {
     for (int i = 100; i < 199 + 10; i++) ASSERT_TRUE(all_zero(downloads.items[i])) << i;
 }
 
-TEST_F(DownloadTableTest, RemovalMovesLaterRecordsAndTheCandidateDown) {
+TEST_F(DownloadTableTest, removal_moves_later_records_and_the_candidate_down) {
     ASSERT_EQ(1, allocate_table(4));
     name_item(0, "a");
     name_item(1, "b");
@@ -111,7 +111,7 @@ TEST_F(DownloadTableTest, RemovalMovesLaterRecordsAndTheCandidateDown) {
 // redirects of the attempt) lives beside the records and must travel with
 // its item: a removal during a fetch must not hand one item's redirect
 // count to its neighbour, nor leave one behind for a later item.
-TEST_F(DownloadTableTest, RunsMoveWithTheirItemsAndNoneIsHandedOn) {
+TEST_F(DownloadTableTest, runs_move_with_their_items_and_none_is_handed_on) {
     ASSERT_EQ(1, allocate_table(3));
     for (int i = 0; i < 3; i++) {
         snprintf(downloads.runs[i].request_address, 32, "host%d.test/page", i);
@@ -147,7 +147,7 @@ TEST_F(DownloadTableTest, RunsMoveWithTheirItemsAndNoneIsHandedOn) {
 #ifndef NDEBUG
 // Debug builds stop at an item index outside the list instead of reading or
 // writing another item's memory.
-TEST_F(DownloadTableTest, DebugBuildsStopAtAnIndexOutsideTheList) {
+TEST_F(DownloadTableTest, debug_builds_stop_at_an_index_outside_the_list) {
     ASSERT_EQ(1, allocate_table(2));
     EXPECT_DEATH(fail_item(2), "");
     EXPECT_DEATH(receive_into_buffer(-1, 10), "");
@@ -155,7 +155,7 @@ TEST_F(DownloadTableTest, DebugBuildsStopAtAnIndexOutsideTheList) {
 }
 #endif
 
-TEST_F(DownloadTableTest, LoadingClearsHandlesAndQueuesUnfinishedStates) {
+TEST_F(DownloadTableTest, loading_clears_handles_and_queues_unfinished_states) {
     const int codes = 13;  // 0 .. 12
     DownloadItem items[codes];
     for (int code = 0; code < codes; code++) {
@@ -199,7 +199,7 @@ TEST_F(DownloadTableTest, LoadingClearsHandlesAndQueuesUnfinishedStates) {
     }
 }
 
-TEST_F(DownloadTableTest, ReceiveBuffersAreHandedOutByReusableHandles) {
+TEST_F(DownloadTableTest, receive_buffers_are_handed_out_by_reusable_handles) {
     int base = buffers_in_use();
     uint32_t a = buffer_alloc();
     uint32_t b = buffer_alloc();
@@ -234,7 +234,7 @@ TEST_F(DownloadTableTest, ReceiveBuffersAreHandedOutByReusableHandles) {
     EXPECT_EQ(base, buffers_in_use());
 }
 
-TEST(DownloadTableStates, NamesCoverCodesOneToTenOnly) {
+TEST(DownloadTableStatesTest, names_cover_codes_one_to_ten_only) {
     EXPECT_EQ(nullptr, item_state_name(0));
     EXPECT_STREQ("Analysing", item_state_name(Analysing));
     EXPECT_STREQ("Queued", item_state_name(Queued));

@@ -65,7 +65,7 @@ struct ListToolTest : testing::Test {
     }
 };
 
-TEST_F(ListToolTest, InitWritesAnEmptyListThatShowReadsBack) {
+TEST_F(ListToolTest, init_writes_an_empty_list_that_show_reads_back) {
     ASSERT_EQ(0, run({"init", "list.o", "--folder", "/tmp/my \"clips\""})) << err;
     EXPECT_EQ(empty_list("/tmp/my \"clips\""), read_file("list.o"));
 
@@ -85,7 +85,7 @@ TEST_F(ListToolTest, InitWritesAnEmptyListThatShowReadsBack) {
     EXPECT_EQ(empty_list(), read_file("list.o"));
 }
 
-TEST_F(ListToolTest, AddedItemsShowInBothFormsAndLoadInTheProgram) {
+TEST_F(ListToolTest, added_items_show_in_both_forms_and_load_in_the_program) {
     ASSERT_EQ(0, run({"init", "list.o"}));
     ASSERT_EQ(0, run({"add", "list.o", "--page", "http://example.test/watch?v=1", "--site", "3",
                       "--total", "4000000", "--done", "1000", "--stream",
@@ -129,7 +129,7 @@ TEST_F(ListToolTest, AddedItemsShowInBothFormsAndLoadInTheProgram) {
     EXPECT_EQ(25, downloads.items[2].siteKind);
 }
 
-TEST_F(ListToolTest, SetChangesOnlyTheNamedSettings) {
+TEST_F(ListToolTest, set_changes_only_the_named_settings) {
     std::string b = empty_list("/old");
     for (int i = 24; i < 32; i++) b[i] = (char)0x5A;
     for (int i = 36; i < 160; i++) b[i] = (char)0x6B;
@@ -171,7 +171,7 @@ TEST_F(ListToolTest, SetChangesOnlyTheNamedSettings) {
     EXPECT_EQ(4, read_file("list.o")[12]);
 }
 
-TEST_F(ListToolTest, WritersAreRefusedWhileTheProgramHoldsTheList) {
+TEST_F(ListToolTest, writers_are_refused_while_the_program_holds_the_list) {
     ASSERT_EQ(0, run({"init", "list.o"}));
     ASSERT_EQ(1, open_list_file());  // as the running program holds it
 
@@ -187,7 +187,7 @@ TEST_F(ListToolTest, WritersAreRefusedWhileTheProgramHoldsTheList) {
     EXPECT_EQ(0, run({"set", "list.o", "--max", "5"}));
 }
 
-TEST_F(ListToolTest, BadRequestsAndBadFilesGiveTheirExitCodes) {
+TEST_F(ListToolTest, bad_requests_and_bad_files_give_their_exit_codes) {
     ASSERT_EQ(0, run({"init", "list.o"}));
     EXPECT_EQ(1, run({}));
     EXPECT_EQ(1, run({"frobnicate", "list.o"}));
@@ -208,7 +208,7 @@ TEST_F(ListToolTest, BadRequestsAndBadFilesGiveTheirExitCodes) {
     EXPECT_EQ(2, run({"set", "bad.o", "--max", "1"}));
 }
 
-TEST_F(ListToolTest, ShowReportsCountsTheFileCannotBackUp) {
+TEST_F(ListToolTest, show_reports_counts_the_file_cannot_back_up) {
     std::string b = empty_list();
     put32(b, 32, 2);
     b += record_bytes(make_item("http://example.test/only", Queued));

@@ -56,7 +56,7 @@ std::string list_with_items(const std::vector<DownloadItem> &items) {
     return b;
 }
 
-TEST_F(ListFileTest, EmptyListLoadsAndFirstAppendLandsAt656) {
+TEST_F(ListFileTest, empty_list_loads_and_first_append_lands_at_656) {
     open_list(empty_list());
     ASSERT_EQ(1, read_magic());
     ASSERT_EQ(1, read_settings_and_items());
@@ -77,7 +77,7 @@ TEST_F(ListFileTest, EmptyListLoadsAndFirstAppendLandsAt656) {
     EXPECT_EQ(record_bytes(downloads.items[0]), disk.substr(656, 1204));
 }
 
-TEST_F(ListFileTest, WrongMagicIsRefused) {
+TEST_F(ListFileTest, wrong_magic_is_refused) {
     std::string b = empty_list();
     b[3] = '\xD5';
     open_list(b);
@@ -87,7 +87,7 @@ TEST_F(ListFileTest, WrongMagicIsRefused) {
     EXPECT_EQ(0, read_magic());
 }
 
-TEST_F(ListFileTest, SettingsSurviveALoadAndSaveByteForByte) {
+TEST_F(ListFileTest, settings_survive_a_load_and_save_byte_for_byte) {
     std::string b = empty_list("/home/ann/Videos");
     put32(b, 4, (uint32_t)-20);
     put32(b, 8, 300);
@@ -142,7 +142,7 @@ TEST_F(ListFileTest, SettingsSurviveALoadAndSaveByteForByte) {
     EXPECT_EQ(b.substr(163), after.substr(163));  // only the text and its NUL
 }
 
-TEST_F(ListFileTest, OneByteSettingsReplaceOnlyTheLowByte) {
+TEST_F(ListFileTest, one_byte_settings_replace_only_the_low_byte) {
     std::string b = empty_list();
     b[12] = 7;
     b[15] = (char)0xFF;
@@ -153,7 +153,7 @@ TEST_F(ListFileTest, OneByteSettingsReplaceOnlyTheLowByte) {
     EXPECT_EQ(0xFF, app_state.use_proxy);
 }
 
-TEST_F(ListFileTest, LongFoldersEndWithTheirNulBeforeTheFirstRecord) {
+TEST_F(ListFileTest, long_folders_end_with_their_nul_before_the_first_record) {
     DownloadItem item = make_item("http://example.test/a", Queued);
     open_list(list_with_items({item}));
     ASSERT_EQ(1, read_settings_and_items());
@@ -179,7 +179,7 @@ TEST_F(ListFileTest, LongFoldersEndWithTheirNulBeforeTheFirstRecord) {
     EXPECT_EQ(std::string(495, 'g'), app_state.download_folder);
 }
 
-TEST_F(ListFileTest, FolderReadStopsAtTheNulAndStaysTerminated) {
+TEST_F(ListFileTest, folder_read_stops_at_the_nul_and_stays_terminated) {
     std::string b = empty_list("/srv/clips");
     b.replace(171, 20, "leftover-from-before");
     open_list(b);
@@ -197,7 +197,7 @@ TEST_F(ListFileTest, FolderReadStopsAtTheNulAndStaysTerminated) {
     EXPECT_EQ(511u, strlen(app_state.download_folder));
 }
 
-TEST_F(ListFileTest, OutputPathsJoinTheFolderAndUseTheWorkingFolderWhenEmpty) {
+TEST_F(ListFileTest, output_paths_join_the_folder_and_use_the_working_folder_when_empty) {
     unscramble_first_batch();
     unscramble_second_batch();
     char out[32];
@@ -226,7 +226,7 @@ TEST_F(ListFileTest, OutputPathsJoinTheFolderAndUseTheWorkingFolderWhenEmpty) {
     restore_scrambled_table();
 }
 
-TEST_F(ListFileTest, RecordWritesPutTheCountAndOnlyThatRecordInPlace) {
+TEST_F(ListFileTest, record_writes_put_the_count_and_only_that_record_in_place) {
     std::vector<DownloadItem> items = {make_item("p0", Queued), make_item("p1", Queued),
                                        make_item("p2", Queued)};
     open_list(list_with_items(items));
@@ -252,7 +252,7 @@ TEST_F(ListFileTest, RecordWritesPutTheCountAndOnlyThatRecordInPlace) {
 // The count and record writers write at a given offset while the settings,
 // folder and append writers seek and write: whichever ran before, each
 // writer's bytes land at their own offsets and nowhere else.
-TEST_F(ListFileTest, InterleavedWritersEachLandInTheirOwnPlace) {
+TEST_F(ListFileTest, interleaved_writers_each_land_in_their_own_place) {
     std::vector<DownloadItem> items = {make_item("p0", Queued), make_item("p1", Queued),
                                        make_item("p2", Queued)};
     std::string image = empty_list("/dl");
@@ -289,7 +289,7 @@ TEST_F(ListFileTest, InterleavedWritersEachLandInTheirOwnPlace) {
 }
 
 // The caller grows the table before it appends, as adding a download does.
-TEST_F(ListFileTest, AppendAfterGrowingWhenOnlyTheCandidateFits) {
+TEST_F(ListFileTest, append_after_growing_when_only_the_candidate_fits) {
     open_list(empty_list());
     ASSERT_EQ(1, read_settings_and_items());
     for (int i = 0; i < 99; i++) {
@@ -320,7 +320,7 @@ TEST_F(ListFileTest, AppendAfterGrowingWhenOnlyTheCandidateFits) {
     EXPECT_STREQ("http://example.test/42", downloads.items[42].pageAddress);
 }
 
-TEST_F(ListFileTest, AppendIsRefusedWhenTheListIsFull) {
+TEST_F(ListFileTest, append_is_refused_when_the_list_is_full) {
     open_list(empty_list());
     ASSERT_EQ(1, read_settings_and_items());
     downloads.item_count = MAX_ITEM_COUNT;  // as if that many were loaded
@@ -329,7 +329,7 @@ TEST_F(ListFileTest, AppendIsRefusedWhenTheListIsFull) {
     EXPECT_EQ(empty_list(), on_disk());
 }
 
-TEST_F(ListFileTest, RemovalLeavesAStaleRecordThatTheNextLoadIgnores) {
+TEST_F(ListFileTest, removal_leaves_a_stale_record_that_the_next_load_ignores) {
     std::vector<DownloadItem> items = {make_item("p0", Queued), make_item("p1", Finished),
                                        make_item("p2", Stopped)};
     open_list(list_with_items(items));
@@ -353,7 +353,7 @@ TEST_F(ListFileTest, RemovalLeavesAStaleRecordThatTheNextLoadIgnores) {
     EXPECT_STREQ("", downloads.items[2].pageAddress);  // the stale record stays on disk only
 }
 
-TEST_F(ListFileTest, AShortFileLoadsOnlyItsCompleteRecords) {
+TEST_F(ListFileTest, a_short_file_loads_only_its_complete_records) {
     std::vector<DownloadItem> items = {make_item("p0", Finished), make_item("p1", Queued),
                                        make_item("p2", Queued)};
     std::string b = list_with_items(items);
@@ -391,7 +391,7 @@ void load_and_exit_by_allocation() {
 
 // A count far beyond the records present must not size the table: a
 // damaged count would otherwise take gigabytes of memory at start-up.
-TEST_F(ListFileTest, AShortFileWithAHugeCountAllocatesOnlyForItsRecords) {
+TEST_F(ListFileTest, a_short_file_with_a_huge_count_allocates_only_for_its_records) {
     std::string b = list_with_items({make_item("p0", Finished)});
     put32(b, 32, 300000);  // a table of about 360 MB if taken as it stands
     b.resize(record_at(1) + 700);
@@ -401,7 +401,7 @@ TEST_F(ListFileTest, AShortFileWithAHugeCountAllocatesOnlyForItsRecords) {
     EXPECT_EXIT(load_and_exit_by_allocation(), testing::ExitedWithCode(0), "");
 }
 
-TEST_F(ListFileTest, CountsOutsideZeroToTenMillionAreRefused) {
+TEST_F(ListFileTest, counts_outside_zero_to_ten_million_are_refused) {
     for (uint32_t count : {0xFFFFFFFFu, 0x80000000u, 10000001u}) {
         SCOPED_TRACE(count);
         std::string b = empty_list();
@@ -414,7 +414,7 @@ TEST_F(ListFileTest, CountsOutsideZeroToTenMillionAreRefused) {
     }
 }
 
-TEST_F(ListFileTest, LoadedRecordsLoseTheHandlesOfTheRunThatWroteThem) {
+TEST_F(ListFileTest, loaded_records_lose_the_handles_of_the_run_that_wrote_them) {
     DownloadItem connecting = make_item("p0", Connecting, 1000, 9000);
     connecting.file = 5;
     connecting.socket = 9;
@@ -433,7 +433,7 @@ TEST_F(ListFileTest, LoadedRecordsLoseTheHandlesOfTheRunThatWroteThem) {
     EXPECT_EQ((uint32_t)Finished, downloads.items[2].state);
 }
 
-TEST_F(ListFileTest, ASecondOpenOfTheHeldListFails) {
+TEST_F(ListFileTest, a_second_open_of_the_held_list_fails) {
     open_list(empty_list());
     plat_file second = open_existing_rw(LIST_FILE_NAME);
     EXPECT_EQ(PLAT_INVALID_FILE, second);
@@ -445,7 +445,7 @@ TEST_F(ListFileTest, ASecondOpenOfTheHeldListFails) {
     if (again != PLAT_INVALID_FILE) close_file(again);
 }
 
-TEST_F(ListFileTest, AMissingListIsNotCreated) {
+TEST_F(ListFileTest, a_missing_list_is_not_created) {
     EXPECT_EQ(0, open_list_file());
     EXPECT_EQ(PLAT_INVALID_FILE, app_state.list_file);
     EXPECT_FALSE(plat_file_exists("list.o"));

@@ -177,7 +177,7 @@ TEST_F(RequestTest, a_refused_or_silent_connect_hands_over_a_socket_that_yields_
     close_silent_listener(&silent);
 }
 
-TEST(BuildRequest, pieces_stay_in_order_and_the_text_is_bounded) {
+TEST(BuildRequestTest, pieces_stay_in_order_and_the_text_is_bounded) {
     // build_request alone, on a long path: the request never passes its area.
     reset_app_state();
     app_state.text_scratch = (char *)calloc(TEXT_SCRATCH_SIZE, 1);

@@ -17,7 +17,7 @@ const char *const kSites[24] = {
     "streamhall.test", "addvar.test", "playlst.test",    "vidfan.test",    "qualityvid.test",
     "gdaclip.test", "fil.test",       "vsr.test",        "filer2.test"};
 
-class TestWebServer : public ::testing::Test {
+class TestWebServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         port = shared_testweb().port;
@@ -33,7 +33,7 @@ std::string proxy_get(const std::string &address, const std::string &extra = "")
     return "GET http://" + address + " HTTP/1.1\r\nUser-Agent: t\r\n" + extra + "\r\n";
 }
 
-TEST_F(TestWebServer, every_site_page_is_complete_titled_and_reachable_both_ways) {
+TEST_F(TestWebServerTest, every_site_page_is_complete_titled_and_reachable_both_ways) {
     for (const char *site : kSites) {
         SCOPED_TRACE(site);
         ExchangeEnd end;
@@ -55,7 +55,7 @@ TEST_F(TestWebServer, every_site_page_is_complete_titled_and_reachable_both_ways
     }
 }
 
-TEST_F(TestWebServer, page_options_pad_drop_the_end_and_strip_the_player) {
+TEST_F(TestWebServerTest, page_options_pad_drop_the_end_and_strip_the_player) {
     std::string head, body;
     split_answer(get(proxy_get("vidcue.test/watch/xy?pad=400000")), &head, &body);
     EXPECT_GT(body.size(), 400000u);
@@ -79,7 +79,7 @@ TEST_F(TestWebServer, page_options_pad_drop_the_end_and_strip_the_player) {
     EXPECT_NE(std::string::npos, stalled.find("</html>"));
 }
 
-TEST_F(TestWebServer, echo_returns_the_request_bytes_exactly) {
+TEST_F(TestWebServerTest, echo_returns_the_request_bytes_exactly) {
     std::string request = "GET /echo HTTP/1.1\r\nHost: www.127.0.0.1:1\r\nX-A: b\r\n\r\n";
     std::string head, body;
     split_answer(get(request), &head, &body);
@@ -88,7 +88,7 @@ TEST_F(TestWebServer, echo_returns_the_request_bytes_exactly) {
     EXPECT_EQ(proxy_get("reelbox.test/echo"), body);
 }
 
-TEST_F(TestWebServer, stream_bytes_follow_the_shared_formula_and_ranges_give_206) {
+TEST_F(TestWebServerTest, stream_bytes_follow_the_shared_formula_and_ranges_give_206) {
     std::string head, body;
     std::string whole = get("GET /stream/clip1?size=70000 HTTP/1.1\r\nHost: cdn.x\r\n\r\n");
     split_answer(whole, &head, &body);
@@ -118,7 +118,7 @@ TEST_F(TestWebServer, stream_bytes_follow_the_shared_formula_and_ranges_give_206
     EXPECT_EQ(416, status_code(beyond));
 }
 
-TEST_F(TestWebServer, stream_faults_norange_status_announce) {
+TEST_F(TestWebServerTest, stream_faults_norange_status_announce) {
     std::string head, body;
     std::string a = get("GET /stream/s?size=3000&norange=1 HTTP/1.1\r\nHost: c\r\n"
                         "Range: bytes=1000-\r\n\r\n");
@@ -139,7 +139,7 @@ TEST_F(TestWebServer, stream_faults_norange_status_announce) {
     EXPECT_EQ("4294967296", header_value(head, "Content-Length"));
 }
 
-TEST_F(TestWebServer, stream_faults_reset_stall_rate_split) {
+TEST_F(TestWebServerTest, stream_faults_reset_stall_rate_split) {
     std::string head, body;
     ExchangeEnd end;
     std::string r = get("GET /stream/s?size=100000&reset=5000 HTTP/1.1\r\nHost: c\r\n\r\n", &end);
@@ -165,7 +165,7 @@ TEST_F(TestWebServer, stream_faults_reset_stall_rate_split) {
     EXPECT_TRUE(body == testweb_stream_bytes("s", 0, 3000));
 }
 
-TEST_F(TestWebServer, redirects_absolute_relative_endless_and_sized) {
+TEST_F(TestWebServerTest, redirects_absolute_relative_endless_and_sized) {
     std::string head, body;
     std::string a = get(proxy_get("loop.test/loop/1"));
     split_answer(a, &head, &body);
@@ -194,7 +194,7 @@ TEST_F(TestWebServer, redirects_absolute_relative_endless_and_sized) {
     EXPECT_EQ("http://y.test/z", header_value(head, "Location"));
 }
 
-TEST_F(TestWebServer, probe_targets_and_second_pages_answer) {
+TEST_F(TestWebServerTest, probe_targets_and_second_pages_answer) {
     for (const char *host : {"gnu.org", "ietf.org", "debian.org"}) {
         EXPECT_EQ(200, status_code(get(std::string("GET / HTTP/1.1\r\nHost: www.") + host + "\r\n\r\n")));
         EXPECT_EQ(200, status_code(get(proxy_get(std::string("www.") + host + "/"))));
@@ -209,7 +209,7 @@ TEST_F(TestWebServer, probe_targets_and_second_pages_answer) {
     EXPECT_EQ(404, status_code(get(proxy_get("unknown.example/x"))));
 }
 
-TEST(TestWebLog, records_every_raw_request) {
+TEST(TestWebLogTest, records_every_raw_request) {
     TempWorkDir dir;
     TestWeb web;
     std::string log = dir.file("requests.log");

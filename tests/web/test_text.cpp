@@ -72,7 +72,7 @@ bool valid_utf8(const std::string &s) {
 
 // ----------------------------------------------------------------- search
 
-TEST(TextSearch, ignores_the_case_of_letters_only) {
+TEST(TextSearchTest, ignores_the_case_of_letters_only) {
     set_search(0, 0, 100);
     EXPECT_EQ(find_text("&Amp;", "AMP"), 4);
     EXPECT_EQ(match_start, 1);
@@ -86,14 +86,14 @@ TEST(TextSearch, ignores_the_case_of_letters_only) {
     EXPECT_EQ(find_text("caf\xC9", "caf\xE9"), 0);
 }
 
-TEST(TextSearch, finds_the_key_after_a_partial_match) {
+TEST(TextSearchTest, finds_the_key_after_a_partial_match) {
     set_search(0, 0, 100);
     EXPECT_EQ(find_text("uurl=abc", "url="), 5);
     EXPECT_EQ(match_start, 1);
     EXPECT_EQ(search_cursor, 5);
 }
 
-TEST(TextSearch, starts_at_the_cursor_and_moves_it_past_each_match) {
+TEST(TextSearchTest, starts_at_the_cursor_and_moves_it_past_each_match) {
     const char *text = "key=1;key=2;key=3";
     set_search(0, 0, 100);
     ASSERT_EQ(find_text(text, "key="), 5);
@@ -109,7 +109,7 @@ TEST(TextSearch, starts_at_the_cursor_and_moves_it_past_each_match) {
     EXPECT_EQ(search_cursor, 16);
 }
 
-TEST(TextSearch, no_match_may_reach_the_limit) {
+TEST(TextSearchTest, no_match_may_reach_the_limit) {
     set_search(0, 0, 5);
     EXPECT_EQ(find_text("abcdefgh", "abcdef"), 0);
     EXPECT_EQ(search_cursor, 0);
@@ -120,7 +120,7 @@ TEST(TextSearch, no_match_may_reach_the_limit) {
     EXPECT_EQ(find_text("abcdefgh", "f"), 0);
 }
 
-TEST(TextSearch, stops_at_the_first_nul) {
+TEST(TextSearchTest, stops_at_the_first_nul) {
     const char text[] = "abc\0needle";
     set_search(0, 0, (int32_t)sizeof text);
     EXPECT_EQ(find_text(text, "needle"), 0);
@@ -128,7 +128,7 @@ TEST(TextSearch, stops_at_the_first_nul) {
     EXPECT_EQ(match_start, 1);
 }
 
-TEST(TextSearch, failures_and_empty_needles_leave_the_state_unchanged) {
+TEST(TextSearchTest, failures_and_empty_needles_leave_the_state_unchanged) {
     set_search(2, 7, 50);
     EXPECT_EQ(find_text("some page text", "missing"), 0);
     EXPECT_EQ(find_text("some page text", ""), 0);
@@ -137,13 +137,13 @@ TEST(TextSearch, failures_and_empty_needles_leave_the_state_unchanged) {
     EXPECT_EQ(search_limit, 50);
 }
 
-TEST(TextSearch, cursor_stepped_before_the_start_searches_from_the_start) {
+TEST(TextSearchTest, cursor_stepped_before_the_start_searches_from_the_start) {
     set_search(-2, 0, 100);
     EXPECT_EQ(find_text("ab", "ab"), 3);
     EXPECT_EQ(match_start, 0);
 }
 
-TEST(TextSearch, line_length_counts_up_to_the_first_carriage_return) {
+TEST(TextSearchTest, line_length_counts_up_to_the_first_carriage_return) {
     EXPECT_EQ(line_length("value here\r\nnext"), 10);
     EXPECT_EQ(line_length("no line end"), 0);
     EXPECT_EQ(line_length("\rleading"), 0);
@@ -152,7 +152,7 @@ TEST(TextSearch, line_length_counts_up_to_the_first_carriage_return) {
 
 // ---------------------------------------------------------- page decoders
 
-TEST(TextPageDecoder, form_a_decodes_percent_and_u_escapes) {
+TEST(TextPageDecoderTest, form_a_decodes_percent_and_u_escapes) {
     EXPECT_EQ(decode(unescape_page, "x%41y"), "xAy");
     EXPECT_EQ(decode(unescape_page, "%2541%2562"), "Ab");
     EXPECT_EQ(decode(unescape_page, "\\u0041\\u0062"), "Ab");
@@ -163,7 +163,7 @@ TEST(TextPageDecoder, form_a_decodes_percent_and_u_escapes) {
     EXPECT_EQ(decode(unescape_page, "\\u002541"), "A");
 }
 
-TEST(TextPageDecoder, chunk_marker_is_dropped_by_both_forms) {
+TEST(TextPageDecoderTest, chunk_marker_is_dropped_by_both_forms) {
     const std::string page = std::string("<a>\r\n1000\r\n</a>");
     EXPECT_EQ(decode(unescape_page, page), "<a></a>");
     EXPECT_EQ(decode(unescape_page_alt, page), "<a></a>");
@@ -171,7 +171,7 @@ TEST(TextPageDecoder, chunk_marker_is_dropped_by_both_forms) {
     EXPECT_EQ(decode(unescape_page, "a\r\nb"), "a\r\nb");
 }
 
-TEST(TextPageDecoder, nul_bytes_become_spaces) {
+TEST(TextPageDecoderTest, nul_bytes_become_spaces) {
     EXPECT_EQ(decode(unescape_page, "a%zzb"), "a b");
     EXPECT_EQ(decode(unescape_page_alt, "a%G0b"), "a b");
     EXPECT_EQ(decode(unescape_page, "a%00b"), "a b");
@@ -179,7 +179,7 @@ TEST(TextPageDecoder, nul_bytes_become_spaces) {
     EXPECT_EQ(decode(unescape_page_alt, std::string("a\0b", 3)), "a b");
 }
 
-TEST(TextPageDecoder, form_b_keeps_u_escapes_as_percent_and_two_digits) {
+TEST(TextPageDecoderTest, form_b_keeps_u_escapes_as_percent_and_two_digits) {
     EXPECT_EQ(decode(unescape_page_alt, "\\u0041"), "%41");
     EXPECT_EQ(decode(unescape_page_alt, "a%25b"), "a%b");
     EXPECT_EQ(decode(unescape_page_alt, "a%5Cb"), "ab");
@@ -187,7 +187,7 @@ TEST(TextPageDecoder, form_b_keeps_u_escapes_as_percent_and_two_digits) {
     EXPECT_EQ(decode(unescape_page_alt, "%41%62"), "Ab");
 }
 
-TEST(TextPageDecoder, only_the_counted_characters_are_decoded) {
+TEST(TextPageDecoderTest, only_the_counted_characters_are_decoded) {
     std::string buffer = "%41%42%43";
     buffer.push_back('\0');
     unescape_page(&buffer[0], 6);
@@ -195,7 +195,7 @@ TEST(TextPageDecoder, only_the_counted_characters_are_decoded) {
     EXPECT_EQ(buffer.substr(6, 3), "%43");
 }
 
-TEST(TextPageDecoder, escapes_cut_off_by_the_count_stay_as_they_are) {
+TEST(TextPageDecoderTest, escapes_cut_off_by_the_count_stay_as_they_are) {
     // What follows the count would complete each escape; it must not be read.
     EXPECT_EQ(decode(unescape_page, "ab%41", 4), "ab%4");
     EXPECT_EQ(decode(unescape_page, "ab%", 3), "ab%");
@@ -212,25 +212,25 @@ TEST(TextPageDecoder, escapes_cut_off_by_the_count_stay_as_they_are) {
 
 // --------------------------------------------------------- value decoders
 
-TEST(TextValueDecoder, replace_marker_amp_turns_markers_into_ampersands) {
+TEST(TextValueDecoderTest, replace_marker_amp_turns_markers_into_ampersands) {
     EXPECT_EQ(decode(replace_marker_amp, "a=1_@?_b=2_@?_c"), "a=1&b=2&c");
     EXPECT_EQ(decode(replace_marker_amp, "_@?"), "_@?");
 }
 
-TEST(TextValueDecoder, drop_amp_entity_removes_one_entity_per_step) {
+TEST(TextValueDecoderTest, drop_amp_entity_removes_one_entity_per_step) {
     EXPECT_EQ(decode(drop_amp_entity, "a&amp;b&amp;c"), "a&b&c");
     EXPECT_EQ(decode(drop_amp_entity, "&amp;amp;"), "&amp;");
     EXPECT_EQ(decode(drop_amp_entity, "x&amp;"), "x&");
     EXPECT_EQ(decode(drop_amp_entity, "AMP;"), "AMP;");
 }
 
-TEST(TextValueDecoder, drop_backslashes_keeps_the_escaped_character) {
+TEST(TextValueDecoderTest, drop_backslashes_keeps_the_escaped_character) {
     EXPECT_EQ(decode(drop_backslashes, "http:\\/\\/a\\/b"), "http://a/b");
     EXPECT_EQ(decode(drop_backslashes, "a\\\\b"), "a\\b");
     EXPECT_EQ(decode(drop_backslashes, "end\\"), "end");
 }
 
-TEST(TextValueDecoder, decoders_stop_at_the_nul_and_leave_what_follows) {
+TEST(TextValueDecoderTest, decoders_stop_at_the_nul_and_leave_what_follows) {
     // As called on a 512-byte address field.
     char field[512];
     memset(field, '!', sizeof field);
@@ -244,7 +244,7 @@ TEST(TextValueDecoder, decoders_stop_at_the_nul_and_leave_what_follows) {
     EXPECT_EQ(std::string(field, 7), std::string("pq\0\0\\r", 7));
 }
 
-TEST(TextValueDecoder, decoders_never_write_at_or_past_the_count) {
+TEST(TextValueDecoderTest, decoders_never_write_at_or_past_the_count) {
     // A field of exactly count bytes with no NUL: nothing is written past it.
     char field[9] = {'a', 'b', '_', '@', '?', '_', 'c', 'd', '!'};
     replace_marker_amp(field, 8);
@@ -268,7 +268,7 @@ TEST(TextValueDecoder, decoders_never_write_at_or_past_the_count) {
 
 // -------------------------------------------------------------- file names
 
-TEST(TextFileName, cleans_the_title_and_appends_the_hex_tick) {
+TEST(TextFileNameTest, cleans_the_title_and_appends_the_hex_tick) {
     EXPECT_EQ(file_name("  My Video: Episode 1 | Site"), "My Video Episode 1 Site 1a2b3c.flv");
     EXPECT_EQ(file_name("A/B\\C\x01" "D\x7f" "E{F}~G"), "A B C D E F G 1a2b3c.flv");
     EXPECT_EQ(file_name("...Title!!!"), "Title 1a2b3c.flv");
@@ -276,18 +276,18 @@ TEST(TextFileName, cleans_the_title_and_appends_the_hex_tick) {
     EXPECT_EQ(file_name("x", 1, 0xffffffffu), "x ffffffff.flv");
 }
 
-TEST(TextFileName, empty_or_negative_length_gives_only_the_tick) {
+TEST(TextFileNameTest, empty_or_negative_length_gives_only_the_tick) {
     EXPECT_EQ(file_name("Title", 0, 0x1a2b3c), " 1a2b3c.flv");
     EXPECT_EQ(file_name("Title", -5, 0x1a2b3c), " 1a2b3c.flv");
     EXPECT_EQ(file_name(" !./ ", 5, 0x1a2b3c), " 1a2b3c.flv");
 }
 
-TEST(TextFileName, reads_only_the_given_length_and_stops_at_a_nul) {
+TEST(TextFileNameTest, reads_only_the_given_length_and_stops_at_a_nul) {
     EXPECT_EQ(file_name("Title</title>", 5, 0xab), "Title ab.flv");
     EXPECT_EQ(file_name(std::string("Ti\0tle", 6), 6, 0xab), "Ti ab.flv");
 }
 
-TEST(TextFileName, keeps_at_most_91_characters) {
+TEST(TextFileNameTest, keeps_at_most_91_characters) {
     std::string long_title(200, 'a');
     std::string name = file_name(long_title);
     EXPECT_EQ(name, std::string(91, 'a') + " 1a2b3c.flv");
@@ -296,7 +296,7 @@ TEST(TextFileName, keeps_at_most_91_characters) {
     EXPECT_EQ(file_name(spaced), "a " + std::string(89, 'b') + " 1a2b3c.flv");
 }
 
-TEST(TextFileName, keeps_utf8_characters_whole) {
+TEST(TextFileNameTest, keeps_utf8_characters_whole) {
     EXPECT_EQ(file_name("Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x8E\xAC!"),
               "Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x8E\xAC 1a2b3c.flv");
     // A multi-byte character counts as one of the 91.
@@ -308,7 +308,7 @@ TEST(TextFileName, keeps_utf8_characters_whole) {
     EXPECT_EQ(name.substr(name.size() - 11), " 1a2b3c.flv");
 }
 
-TEST(TextFileName, invalid_utf8_and_hidden_controls_become_spaces) {
+TEST(TextFileNameTest, invalid_utf8_and_hidden_controls_become_spaces) {
     EXPECT_EQ(file_name("caf\xE9 ok"), "caf ok 1a2b3c.flv");          // Latin-1 byte
     EXPECT_EQ(file_name("a\xC3" "b"), "a b 1a2b3c.flv");               // lead without continuation
     EXPECT_EQ(file_name("a\xA9\xA9" "b"), "a b 1a2b3c.flv");           // lone continuations
@@ -323,7 +323,7 @@ TEST(TextFileName, invalid_utf8_and_hidden_controls_become_spaces) {
     }
 }
 
-TEST(TextFileName, never_exceeds_the_field_with_long_multibyte_titles) {
+TEST(TextFileNameTest, never_exceeds_the_field_with_long_multibyte_titles) {
     std::string title;
     for (int i = 0; i < 100; i++) title += "\xF0\x9F\x8E\xAC";
     std::string name = file_name(title, (int)title.size(), 0xffffffffu);
