@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "display/display.h"
+#include "engine/size_text.h"
 
 namespace {
 
