@@ -4,6 +4,10 @@
 //
 // Every position comes from the layout table (display/window_layout.h).
 //
+// Writes upward, because the list is where the row under the pointer is
+// decided: painting records it in hovered_item, which the window
+// procedure's row selection and context menu read.
+//
 // Sections: [LIST] [FRAME AND TOTALS] [SCROLL THUMB] [MENU] [SETTINGS PANEL]
 #include <cstdio>
 #include <cstring>
