@@ -31,8 +31,10 @@ struct PlatRect {
     int32_t left, top, right, bottom;   // right and bottom excluded
 };
 
-// A message as the Windows queue carries it.
+// A message as the Windows queue carries it (MSG: hwnd, message, wParam,
+// lParam).  window is 0 for a message to no window, such as the quit message.
 struct PlatMessage {
+    plat_window window;
     uint32_t message;
     uint32_t wparam;
     int32_t lparam;
@@ -80,8 +82,10 @@ enum : int {
 // Posted and input messages come first, then WM_PAINT, then WM_TIMER (at most
 // one pending per timer; a slow consumer delays ticks, never piles them up).
 // Returns 0 for the quit message (msg->wparam then holds the exit code).
+// msg->window names the window the message is for.
 int plat_get_message(PlatMessage *msg);
-// Translates and hands a retrieved message to its window's procedure.
+// Translates and hands a message to the procedure of msg->window (nothing
+// happens for window 0, a destroyed window or the quit message).
 void plat_dispatch_message(const PlatMessage *msg);
 // Posts the quit message with an exit code.
 void plat_post_quit(int exit_code);

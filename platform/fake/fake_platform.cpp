@@ -1,7 +1,8 @@
 // fake_platform.cpp - the deterministic test backend.
 //
-// One window at most; messages come from a scripted queue, then a coalesced
-// WM_PAINT, then WM_TIMER for the lowest-numbered timer.  Files and sockets
+// One window at most (handle FAKE_WINDOW); messages come from a scripted
+// queue, then a coalesced WM_PAINT, then WM_TIMER for the lowest-numbered
+// timer.  Files and sockets
 // are real POSIX operations, each of which can be made to fail on purpose.
 #include "platform/fake/fake_platform.h"
 
@@ -12,6 +13,9 @@
 #include "platform/posix/posix_io.h"
 
 namespace {
+
+// The handle of the fake's one window.
+const plat_window FAKE_WINDOW = 1;
 
 struct Fake {
     uint32_t tick = 0;
@@ -71,7 +75,7 @@ void fake_set_tick(uint32_t tick) { fake().tick = tick; }
 void fake_advance(uint32_t ms) { fake().tick += ms; }
 void fake_set_timer_advances_clock(int on) { fake().timer_advances_clock = on != 0; }
 void fake_post(uint32_t message, uint32_t wparam, int32_t lparam) {
-    fake().queue.push_back(PlatMessage{message, wparam, lparam});
+    fake().queue.push_back(PlatMessage{FAKE_WINDOW, message, wparam, lparam});
 }
 int fake_queue_length(void) { return (int)fake().queue.size(); }
 void fake_quit_after(int messages) { fake().quit_after = messages; fake().retrieved = 0; }
@@ -130,36 +134,40 @@ int plat_get_message(PlatMessage *msg) {
         return 1;
     }
     if (f.quit_posted) {
-        *msg = PlatMessage{PLAT_WM_QUIT, (uint32_t)f.quit_code, 0};
+        *msg = PlatMessage{0, PLAT_WM_QUIT, (uint32_t)f.quit_code, 0};
         return 0;
     }
     if (f.paint_pending && f.window.exists) {
         f.paint_pending = false;
-        *msg = PlatMessage{PLAT_WM_PAINT, 0, 0};
+        *msg = PlatMessage{FAKE_WINDOW, PLAT_WM_PAINT, 0, 0};
         return 1;
     }
     if (!f.timers.empty() && f.window.exists) {
         auto it = f.timers.begin();
         if (f.timer_advances_clock) f.tick += it->second;
-        *msg = PlatMessage{PLAT_WM_TIMER, it->first, 0};
+        *msg = PlatMessage{FAKE_WINDOW, PLAT_WM_TIMER, it->first, 0};
         return 1;
     }
     // Nothing could ever arrive: end the loop rather than hang a test.
-    *msg = PlatMessage{PLAT_WM_QUIT, 0, 0};
+    *msg = PlatMessage{0, PLAT_WM_QUIT, 0, 0};
     return 0;
 }
 
+// The message goes to the window it names; one for no window, or for a
+// window that is gone, reaches no procedure.
 void plat_dispatch_message(const PlatMessage *msg) {
     Fake &f = fake();
-    if (f.proc && f.window.exists) f.proc(1, msg->message, msg->wparam, msg->lparam);
+    if (!msg || msg->message == PLAT_WM_QUIT) return;
+    if (f.proc && f.window.exists && msg->window == FAKE_WINDOW)
+        f.proc(msg->window, msg->message, msg->wparam, msg->lparam);
 }
 
 void plat_post_quit(int exit_code) {
-    fake().queue.push_back(PlatMessage{PLAT_WM_QUIT, (uint32_t)exit_code, 0});
+    fake().queue.push_back(PlatMessage{0, PLAT_WM_QUIT, (uint32_t)exit_code, 0});
 }
 
-void plat_post_message(plat_window, uint32_t message, uint32_t wparam, int32_t lparam) {
-    fake_post(message, wparam, lparam);
+void plat_post_message(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
+    fake().queue.push_back(PlatMessage{window, message, wparam, lparam});
 }
 
 int32_t plat_default_window_proc(plat_window, uint32_t, uint32_t, int32_t) { return 0; }
@@ -192,7 +200,7 @@ plat_window plat_create_window(const char *class_name, const char *title, int x,
     f.window.width = width;
     f.window.height = height;
     f.window.cursor = f.class_cursor;
-    return 1;
+    return FAKE_WINDOW;
 }
 
 void plat_destroy_window(plat_window) {

@@ -27,6 +27,7 @@ void fake_advance(uint32_t ms);
 void fake_set_timer_advances_clock(int on);
 
 // ---- messages
+// Posts a message to the fake's window.
 void fake_post(uint32_t message, uint32_t wparam, int32_t lparam);
 int fake_queue_length(void);
 // After this many messages have been retrieved, plat_get_message returns the

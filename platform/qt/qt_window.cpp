@@ -80,19 +80,13 @@ struct WindowEntry {
     std::vector<TimerEntry> timers;
 };
 
-struct QueuedMessage {
-    plat_window window;        // 0 for a message to no window
-    PlatMessage msg;
-};
-
 struct BackendState {
     QApplication *app = nullptr;
     std::vector<ClassEntry> classes;
     std::vector<WindowEntry> windows;    // handle = index + 1
-    std::deque<QueuedMessage> queue;
+    std::deque<PlatMessage> queue;       // window 0 = a message to no window
     bool quit_pending = false;
     int quit_code = 0;
-    plat_window last_window = 0;         // window of the last retrieved message
     bool presenting = false;             // plat_present is repainting
     bool keys[256] = {};                 // keys seen down by our window
     std::vector<QDialog *> modal_stack;  // open modal dialogs, innermost last
@@ -129,12 +123,19 @@ int32_t pack_point(int x, int y) {
 }
 
 void post(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
-    QueuedMessage q;
-    q.window = window;
-    q.msg.message = message;
-    q.msg.wparam = wparam;
-    q.msg.lparam = lparam;
-    g.queue.push_back(q);
+    PlatMessage m;
+    m.window = window;
+    m.message = message;
+    m.wparam = wparam;
+    m.lparam = lparam;
+    g.queue.push_back(m);
+}
+
+void set_message(PlatMessage *out, plat_window window, uint32_t message, uint32_t wparam) {
+    out->window = window;
+    out->message = message;
+    out->wparam = wparam;
+    out->lparam = 0;
 }
 
 } // namespace
@@ -225,7 +226,6 @@ void plat_finish(void) {
     g.windows.clear();
     g.queue.clear();
     g.quit_pending = false;
-    g.last_window = 0;
     memset(g.keys, 0, sizeof g.keys);
     if (g.signal_notifier) {
         signal(SIGTERM, SIG_DFL);
@@ -243,7 +243,7 @@ void plat_finish(void) {
 
 // ---------------------------------------------------------------- [QUEUE]
 
-static bool take_next(QueuedMessage *out) {
+static bool take_next(PlatMessage *out) {
     if (!g.queue.empty()) {
         *out = g.queue.front();
         g.queue.pop_front();
@@ -251,10 +251,7 @@ static bool take_next(QueuedMessage *out) {
     }
     if (g.quit_pending) {
         g.quit_pending = false;
-        out->window = 0;
-        out->msg.message = PLAT_WM_QUIT;
-        out->msg.wparam = (uint32_t)g.quit_code;
-        out->msg.lparam = 0;
+        set_message(out, 0, PLAT_WM_QUIT, (uint32_t)g.quit_code);
         return true;
     }
     // A hidden window gets no WM_PAINT; the request waits until it shows.
@@ -262,10 +259,7 @@ static bool take_next(QueuedMessage *out) {
         WindowEntry &e = g.windows[i];
         if (e.widget && e.paint_pending && e.widget->isVisible()) {
             e.paint_pending = false;
-            out->window = (plat_window)(i + 1);
-            out->msg.message = PLAT_WM_PAINT;
-            out->msg.wparam = 0;
-            out->msg.lparam = 0;
+            set_message(out, (plat_window)(i + 1), PLAT_WM_PAINT, 0);
             return true;
         }
     }
@@ -275,10 +269,7 @@ static bool take_next(QueuedMessage *out) {
         for (TimerEntry &t : e.timers) {
             if (!t.pending) continue;
             t.pending = false;
-            out->window = (plat_window)(i + 1);
-            out->msg.message = PLAT_WM_TIMER;
-            out->msg.wparam = t.id;
-            out->msg.lparam = 0;
+            set_message(out, (plat_window)(i + 1), PLAT_WM_TIMER, t.id);
             return true;
         }
     }
@@ -287,21 +278,14 @@ static bool take_next(QueuedMessage *out) {
 
 int plat_get_message(PlatMessage *msg) {
     if (!g.app) {
-        msg->message = PLAT_WM_QUIT;
-        msg->wparam = 0;
-        msg->lparam = 0;
+        set_message(msg, 0, PLAT_WM_QUIT, 0);
         return 0;
     }
     // Take in what the system already holds, so that input which has
     // happened comes before the synthesised paint and timer messages.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     for (;;) {
-        QueuedMessage q;
-        if (take_next(&q)) {
-            *msg = q.msg;
-            g.last_window = q.window;
-            return q.msg.message == PLAT_WM_QUIT ? 0 : 1;
-        }
+        if (take_next(msg)) return msg->message == PLAT_WM_QUIT ? 0 : 1;
         // No event loop runs at top level, so objects released with
         // deleteLater are collected here.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -309,14 +293,12 @@ int plat_get_message(PlatMessage *msg) {
     }
 }
 
-// A queued message carries no window, as PlatMessage has no field for it:
-// the window is that of the message plat_get_message returned last.
 void plat_dispatch_message(const PlatMessage *msg) {
     if (!msg || msg->message == PLAT_WM_QUIT) return;
-    WindowEntry *e = entry_of(g.last_window);
+    WindowEntry *e = entry_of(msg->window);
     if (!e) return;
     PlatWindowProc proc = proc_of(e);
-    if (proc) proc(g.last_window, msg->message, msg->wparam, msg->lparam);
+    if (proc) proc(msg->window, msg->message, msg->wparam, msg->lparam);
 }
 
 void plat_post_quit(int exit_code) {
@@ -627,7 +609,6 @@ void plat_destroy_window(plat_window window) {
     e->paint_pending = false;
     widget->hide();
     delete widget;
-    if (g.last_window == window) g.last_window = 0;
 }
 
 void plat_show_window(plat_window window, int show) {

@@ -24,9 +24,10 @@ struct ItemsTest : EngineFixture {
     }
     static void press_delete(int32_t selected) {
         downloads.selected_item = selected;
-        app_state.current_message = PlatMessage{PLAT_WM_KEYDOWN, (uint32_t)PLAT_VK_DELETE, 0};
+        app_state.current_message =
+            PlatMessage{app_state.window, PLAT_WM_KEYDOWN, (uint32_t)PLAT_VK_DELETE, 0};
         per_message_step(nullptr, nullptr);
-        app_state.current_message = PlatMessage{0, 0, 0};
+        app_state.current_message = PlatMessage{0, 0, 0, 0};
     }
     static std::vector<std::string> addresses() {
         std::vector<std::string> a;

@@ -165,18 +165,38 @@ TEST_F(QtBackend, posted_messages_then_paint_then_timer_and_quit_before_both) {
     plat_kill_timer(window, 7);
 }
 
-TEST_F(QtBackend, dispatch_reaches_the_procedure_of_the_retrieved_message_only) {
+TEST_F(QtBackend, messages_name_their_window_and_dispatch_goes_to_the_window_named) {
+    plat_window other = plat_create_window("Quorvax", "other", 0, 0, 10, 10);
+    ASSERT_NE(other, 0u);
     plat_post_message(window, APP_A, 5, 6);
     plat_post_message(0, APP_B, 0, 0);   // a message for no window
-    PlatMessage m = next();
-    plat_dispatch_message(&m);
-    m = next();
-    plat_dispatch_message(&m);
-    ASSERT_EQ(dispatched.size(), 1u);
-    EXPECT_EQ(dispatched[0].window, window);
-    EXPECT_EQ(dispatched[0].message, APP_A);
-    EXPECT_EQ(dispatched[0].wparam, 5u);
-    EXPECT_EQ(dispatched[0].lparam, 6);
+    plat_post_message(other, APP_A, 7, 8);
+    PlatMessage a = next(), b = next(), c = next();
+    EXPECT_EQ(a.window, window);
+    EXPECT_EQ(b.window, 0u);
+    EXPECT_EQ(c.window, other);
+    // Dispatch follows the message, not the order of retrieval.
+    plat_dispatch_message(&c);
+    plat_dispatch_message(&b);
+    plat_dispatch_message(&a);
+    ASSERT_EQ(dispatched.size(), 2u);
+    EXPECT_EQ(dispatched[0].window, other);
+    EXPECT_EQ(dispatched[0].wparam, 7u);
+    EXPECT_EQ(dispatched[1].window, window);
+    EXPECT_EQ(dispatched[1].message, APP_A);
+    EXPECT_EQ(dispatched[1].wparam, 5u);
+    EXPECT_EQ(dispatched[1].lparam, 6);
+
+    // A message for a window that is gone reaches no procedure; the quit
+    // message names no window.
+    plat_destroy_window(other);
+    dispatched.clear();
+    plat_dispatch_message(&c);
+    EXPECT_TRUE(dispatched.empty());
+    plat_post_quit(0);
+    PlatMessage q;
+    EXPECT_EQ(plat_get_message(&q), 0);
+    EXPECT_EQ(q.window, 0u);
 }
 
 TEST_F(QtBackend, presenting_on_paint_asks_for_no_further_paint) {
