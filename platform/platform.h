@@ -79,8 +79,10 @@ enum : int {
 };
 
 // Retrieves the next message for the thread, blocking until there is one.
-// Posted and input messages come first, then WM_PAINT, then WM_TIMER (at most
-// one pending per timer; a slow consumer delays ticks, never piles them up).
+// Posted and input messages come first, then the quit message, then WM_PAINT
+// (again and again until plat_begin_paint validates it), then WM_TIMER (at
+// most one pending per timer; a slow consumer delays ticks, never piles them
+// up).
 // Returns 0 for the quit message (msg->wparam then holds the exit code).
 // msg->window names the window the message is for.
 int plat_get_message(PlatMessage *msg);
@@ -129,8 +131,15 @@ int plat_set_window_region(plat_window window, const PlatRect *rects, int count)
 int plat_set_timer(plat_window window, uint32_t id, uint32_t period_ms);
 // Stops a window timer.
 void plat_kill_timer(plat_window window, uint32_t id);
-// Asks for a WM_PAINT (coalesced).
+// Asks for a WM_PAINT (coalesced).  A hidden window gets none: the request
+// waits until it shows.
 void plat_invalidate(plat_window window);
+// Begins painting the window in answer to WM_PAINT and validates its
+// pending paint (BeginPaint).  A WM_PAINT handler calls it whether it draws
+// or not: an unvalidated paint comes straight back and starves the timer.
+void plat_begin_paint(plat_window window);
+// Ends the painting plat_begin_paint began (EndPaint).
+void plat_end_paint(plat_window window);
 // Copies a 32-bit top-down picture (blue lowest byte) to the window's client
 // area at once.
 void plat_present(plat_window window, const uint32_t *pixels, int width, int height);

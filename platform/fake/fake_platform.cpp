@@ -137,8 +137,9 @@ int plat_get_message(PlatMessage *msg) {
         *msg = PlatMessage{0, PLAT_WM_QUIT, (uint32_t)f.quit_code, 0};
         return 0;
     }
-    if (f.paint_pending && f.window.exists) {
-        f.paint_pending = false;
+    // The paint comes back until plat_begin_paint validates it, and waits
+    // while the window is hidden.
+    if (f.paint_pending && f.window.exists && f.window.shown) {
         *msg = PlatMessage{FAKE_WINDOW, PLAT_WM_PAINT, 0, 0};
         return 1;
     }
@@ -243,6 +244,18 @@ int plat_set_timer(plat_window, uint32_t id, uint32_t period_ms) {
 
 void plat_kill_timer(plat_window, uint32_t id) { fake().timers.erase(id); }
 void plat_invalidate(plat_window) { fake().paint_pending = true; }
+
+void plat_begin_paint(plat_window window) {
+    Fake &f = fake();
+    if (window != FAKE_WINDOW || !f.window.exists) return;
+    f.paint_pending = false;
+    f.window.begin_paint_count++;
+}
+
+void plat_end_paint(plat_window window) {
+    Fake &f = fake();
+    if (window == FAKE_WINDOW && f.window.exists) f.window.end_paint_count++;
+}
 
 void plat_present(plat_window, const uint32_t *pixels, int width, int height) {
     FakeWindow &w = fake().window;

@@ -56,6 +56,7 @@ struct FakeWindow {
     PlatCursor cursor;
     std::vector<uint32_t> presented;   // last picture given to plat_present
     int present_count;
+    int begin_paint_count, end_paint_count;
 };
 const FakeWindow &fake_window(void);
 // 1 while a timer with that id is set on the window; period in ms.

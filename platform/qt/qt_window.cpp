@@ -255,10 +255,11 @@ static bool take_next(PlatMessage *out) {
         return true;
     }
     // A hidden window gets no WM_PAINT; the request waits until it shows.
+    // As on Windows the paint stays pending, and comes out again, until the
+    // procedure validates it with plat_begin_paint.
     for (size_t i = 0; i < g.windows.size(); i++) {
         WindowEntry &e = g.windows[i];
         if (e.widget && e.paint_pending && e.widget->isVisible()) {
-            e.paint_pending = false;
             set_message(out, (plat_window)(i + 1), PLAT_WM_PAINT, 0);
             return true;
         }
@@ -677,6 +678,15 @@ void plat_invalidate(plat_window window) {
     WindowEntry *e = entry_of(window);
     if (e) e->paint_pending = true;
 }
+
+void plat_begin_paint(plat_window window) {
+    WindowEntry *e = entry_of(window);
+    if (e) e->paint_pending = false;
+}
+
+// Nothing is held between begin and end: the picture reaches the screen
+// through plat_present, whenever the program presents it.
+void plat_end_paint(plat_window window) {}
 
 void plat_present(plat_window window, const uint32_t *pixels, int width, int height) {
     WindowEntry *e = entry_of(window);

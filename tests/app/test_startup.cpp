@@ -170,4 +170,38 @@ TEST_F(Program, no_save_without_a_shown_tick) {
     EXPECT_EQ(read_file(dir.file("list.o")), original);
 }
 
+// The window procedure validates every paint, drawn or not: with the
+// drawing off (window_shown 0) while the system still shows the window, a
+// paint left pending would come back ahead of every timer message and the
+// engine would never run.
+TEST_F(Program, paint_is_validated_whether_drawn_or_not_and_the_heartbeat_goes_on) {
+    write_file(dir.file("list.o"), make_list(10, 20, 2, 0, ""));
+    ASSERT_EQ(startup(), 1);
+    plat_show_window(app_state.window, 1);
+    auto run_messages = [](int n) {
+        PlatMessage msg;
+        for (int k = 0; k < n && plat_get_message(&msg); k++) {
+            app_state.current_message = msg;
+            plat_dispatch_message(&msg);
+        }
+    };
+
+    app_state.window_shown = 0;
+    plat_invalidate(app_state.window);
+    int presents = fake_window().present_count;
+    run_messages(4);
+    EXPECT_EQ(app_state.tick_count, 3) << "the paint once, then a timer message every time";
+    EXPECT_EQ(fake_window().begin_paint_count, 1);
+    EXPECT_EQ(fake_window().end_paint_count, 1);
+    EXPECT_EQ(fake_window().present_count, presents) << "nothing drawn while window_shown is 0";
+
+    app_state.window_shown = 1;
+    plat_invalidate(app_state.window);
+    run_messages(2);
+    EXPECT_EQ(app_state.tick_count, 4);
+    EXPECT_EQ(fake_window().begin_paint_count, 2);
+    EXPECT_EQ(fake_window().end_paint_count, 2);
+    EXPECT_GT(fake_window().present_count, presents);
+}
+
 }  // namespace

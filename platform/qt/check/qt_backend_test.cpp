@@ -73,15 +73,24 @@ protected:
         drain();
     }
 
-    // Shows the window and takes in the paint its first exposure asks for.
+    // Shows the window and answers the paint its first exposure asks for.
     void show_settled() {
         plat_show_window(window, 1);
         PlatMessage m;
         for (int i = 0; i < 100; i++) {
             ASSERT_EQ(plat_get_message(&m), 1);
-            if (m.message == PLAT_WM_PAINT) return;
+            if (m.message == PLAT_WM_PAINT) {
+                validate();
+                return;
+            }
         }
         FAIL() << "no WM_PAINT after showing the window";
+    }
+
+    // What a window procedure does with WM_PAINT, drawing nothing.
+    void validate() {
+        plat_begin_paint(window);
+        plat_end_paint(window);
     }
 
     // Retrieves every queued message up to a mark of our own.
@@ -145,10 +154,16 @@ TEST_F(QtBackend, posted_messages_then_paint_then_timer_and_quit_before_both) {
     EXPECT_EQ(b.message, APP_B);
     EXPECT_EQ(b.wparam, 3u);
     EXPECT_EQ(b.lparam, 4);
+    PlatMessage p = next();
+    EXPECT_EQ(p.message, (uint32_t)PLAT_WM_PAINT);
+    EXPECT_EQ(p.window, window);
+    // Not validated: the paint comes back, still ahead of the timer.
     EXPECT_EQ(next().message, (uint32_t)PLAT_WM_PAINT);
+    validate();
     PlatMessage t = next();
     EXPECT_EQ(t.message, (uint32_t)PLAT_WM_TIMER);
     EXPECT_EQ(t.wparam, 7u);
+    EXPECT_EQ(t.window, window);
 
     // The quit message waits for what is queued, but not for paint or timer.
     plat_invalidate(window);
@@ -204,7 +219,9 @@ TEST_F(QtBackend, presenting_on_paint_asks_for_no_further_paint) {
     std::vector<uint32_t> picture(288 * 417, 0x00336699);
     plat_invalidate(window);
     ASSERT_EQ(next().message, (uint32_t)PLAT_WM_PAINT);
+    plat_begin_paint(window);
     plat_present(window, picture.data(), 288, 417);
+    plat_end_paint(window);
     EXPECT_EQ(first_synthesised().message, (uint32_t)PLAT_WM_TIMER);
 }
 
