@@ -101,8 +101,10 @@ int startup(void) {
                                           app_state.window_y, WINDOW_WIDTH, WINDOW_HEIGHT);
     if (!app_state.window) return 0;
 
-    // 16: back buffer, then the skin bitmap.
-    app_state.back_buffer = (uint32_t *)calloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT, 4);
+    // 16: back buffer, then the skin bitmap.  The back buffer is the
+    // backend's picture of the window (the system can draw into it too);
+    // the skin bitmap is the program's own.
+    app_state.back_buffer = plat_create_back_buffer(app_state.window, WINDOW_WIDTH, WINDOW_HEIGHT);
     if (!app_state.back_buffer) return 0;
     app_state.skin_bitmap = (uint32_t *)calloc((size_t)SKIN_BITMAP_WIDTH * SKIN_HEIGHT, 4);
     if (!app_state.skin_bitmap) return 0;
@@ -186,10 +188,11 @@ void shutdown(void) {
     app_state.skin_pixels = nullptr;
     free_table();
 
-    // 7: the two pictures.
+    // 7: the two pictures (the back buffer goes back to the backend while
+    // its window still exists).
     free(app_state.skin_bitmap);
     app_state.skin_bitmap = nullptr;
-    free(app_state.back_buffer);
+    if (app_state.back_buffer) plat_delete_back_buffer(app_state.window);
     app_state.back_buffer = nullptr;
 
     // 8: the timer.  The list file, when not saved above, is released here

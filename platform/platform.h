@@ -140,9 +140,16 @@ void plat_invalidate(plat_window window);
 void plat_begin_paint(plat_window window);
 // Ends the painting plat_begin_paint began (EndPaint).
 void plat_end_paint(plat_window window);
-// Copies a 32-bit top-down picture (blue lowest byte) to the window's client
-// area at once.
-void plat_present(plat_window window, const uint32_t *pixels, int width, int height);
+// Makes the window's back buffer and returns its pixels, or null on failure:
+// a width x height 32-bit top-down picture, pixels 0x00RRGGBB (blue lowest
+// byte), all 0, that the program draws into (on Windows a DIB section, so
+// that the system's text can be drawn into it too).  The backend owns it; a
+// second call replaces it.
+uint32_t *plat_create_back_buffer(plat_window window, int width, int height);
+// Releases the window's back buffer (before the window is destroyed).
+void plat_delete_back_buffer(plat_window window);
+// Copies the window's back buffer to its client area at once.
+void plat_present(plat_window window);
 // Replaces the class cursor; it shows at the next pointer movement.
 void plat_set_class_cursor(plat_window window, PlatCursor cursor);
 // Makes an icon from a 32-bit top-down picture (alpha in the top byte).

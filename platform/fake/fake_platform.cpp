@@ -16,6 +16,8 @@ namespace {
 
 // The handle of the fake's one window.
 const plat_window FAKE_WINDOW = 1;
+// The largest side of a back buffer (the program asks for its window's size).
+const int BACK_BUFFER_SIDE_MAX = 16384;
 
 struct Fake {
     uint32_t tick = 0;
@@ -205,8 +207,10 @@ plat_window plat_create_window(const char *class_name, const char *title, int x,
 }
 
 void plat_destroy_window(plat_window) {
-    fake().window.exists = false;
-    fake().window.shown = false;
+    FakeWindow &w = fake().window;
+    w.destroyed_with_back_buffer = !w.back_buffer.empty();
+    w.exists = false;
+    w.shown = false;
 }
 
 void plat_show_window(plat_window, int show) { fake().window.shown = show != 0; }
@@ -257,9 +261,29 @@ void plat_end_paint(plat_window window) {
     if (window == FAKE_WINDOW && f.window.exists) f.window.end_paint_count++;
 }
 
-void plat_present(plat_window, const uint32_t *pixels, int width, int height) {
+uint32_t *plat_create_back_buffer(plat_window window, int width, int height) {
     FakeWindow &w = fake().window;
-    w.presented.assign(pixels, pixels + (size_t)width * (size_t)height);
+    if (window != FAKE_WINDOW || !w.exists || width <= 0 || height <= 0 ||
+        width > BACK_BUFFER_SIDE_MAX || height > BACK_BUFFER_SIDE_MAX)
+        return nullptr;
+    w.back_buffer.assign((size_t)width * (size_t)height, 0u);
+    w.back_width = width;
+    w.back_height = height;
+    return w.back_buffer.data();
+}
+
+void plat_delete_back_buffer(plat_window window) {
+    FakeWindow &w = fake().window;
+    if (window != FAKE_WINDOW) return;
+    w.back_buffer.clear();
+    w.back_buffer.shrink_to_fit();
+    w.back_width = w.back_height = 0;
+}
+
+void plat_present(plat_window window) {
+    FakeWindow &w = fake().window;
+    if (window != FAKE_WINDOW || !w.exists || w.back_buffer.empty()) return;
+    w.presented = w.back_buffer;
     w.present_count++;
 }
 

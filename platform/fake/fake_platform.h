@@ -54,7 +54,10 @@ struct FakeWindow {
     int x, y, width, height;
     std::vector<PlatRect> region;
     PlatCursor cursor;
-    std::vector<uint32_t> presented;   // last picture given to plat_present
+    std::vector<uint32_t> back_buffer; // from plat_create_back_buffer; empty = none
+    int back_width, back_height;
+    bool destroyed_with_back_buffer;   // the window went while its buffer lived
+    std::vector<uint32_t> presented;   // the back buffer as plat_present last copied it
     int present_count;
     int begin_paint_count, end_paint_count;
 };

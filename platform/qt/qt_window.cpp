@@ -76,7 +76,8 @@ struct WindowEntry {
     bool destroy_sent;         // WM_DESTROY went out (at most once)
     bool paint_pending;
     QRegion shape;             // the window region; empty = the whole window
-    QImage picture;            // last presented picture
+    QImage back_buffer;        // the program draws here (RGB32, top byte 0)
+    QImage picture;            // the back buffer as last presented (top byte 0xFF)
     std::vector<TimerEntry> timers;
 };
 
@@ -606,6 +607,7 @@ void plat_destroy_window(plat_window window) {
     e->timers.clear();
     QWidget *widget = e->widget;
     e->widget = nullptr;
+    e->back_buffer = QImage();
     e->picture = QImage();
     e->paint_pending = false;
     widget->hide();
@@ -688,15 +690,40 @@ void plat_begin_paint(plat_window window) {
 // through plat_present, whenever the program presents it.
 void plat_end_paint(plat_window window) {}
 
-void plat_present(plat_window window, const uint32_t *pixels, int width, int height) {
+// The buffer is a QImage whose rows are exactly width pixels apart (RGB32
+// rows need no padding), so its bits are the top-down picture the contract
+// promises.  It is made and kept unshared: bits() on a shared QImage would
+// copy it and leave the program drawing into a picture nobody presents.
+uint32_t *plat_create_back_buffer(plat_window window, int width, int height) {
     WindowEntry *e = entry_of(window);
-    if (!e || !pixels || width <= 0 || height <= 0) return;
+    if (!e || width <= 0 || height <= 0) return nullptr;
+    e->back_buffer = QImage(width, height, QImage::Format_RGB32);
+    if (e->back_buffer.isNull() || e->back_buffer.bytesPerLine() != (qsizetype)width * 4) {
+        e->back_buffer = QImage();
+        return nullptr;
+    }
+    // Not QImage::fill, which sets the top byte of RGB32 pixels to 0xFF.
+    uint32_t *pixels = (uint32_t *)e->back_buffer.bits();
+    memset(pixels, 0, (size_t)e->back_buffer.sizeInBytes());
+    return pixels;
+}
+
+void plat_delete_back_buffer(plat_window window) {
+    WindowEntry *e = entry_of(window);
+    if (e) e->back_buffer = QImage();
+}
+
+void plat_present(plat_window window) {
+    WindowEntry *e = entry_of(window);
+    if (!e || e->back_buffer.isNull()) return;
+    const QImage &buffer = e->back_buffer;
+    const int width = buffer.width(), height = buffer.height();
     if (e->picture.width() != width || e->picture.height() != height)
         e->picture = QImage(width, height, QImage::Format_RGB32);
     // The program leaves the top byte undefined; Qt wants it 0xFF for RGB32.
     for (int row = 0; row < height; row++) {
         uint32_t *dst = (uint32_t *)e->picture.scanLine(row);
-        const uint32_t *src = pixels + (size_t)row * (size_t)width;
+        const uint32_t *src = (const uint32_t *)buffer.constScanLine(row);
         for (int col = 0; col < width; col++) dst[col] = src[col] | 0xFF000000u;
     }
     g.presenting = true;

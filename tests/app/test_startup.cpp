@@ -103,6 +103,10 @@ TEST_F(Startup, good_start_builds_window_timer_shape_and_state) {
     EXPECT_EQ(downloads.item_count, 0);
     EXPECT_EQ(downloads.table_capacity, 100);
     EXPECT_GE(w.present_count, 1);
+    // The program draws into the backend's back buffer of the window's size.
+    EXPECT_EQ(w.back_width, 288);
+    EXPECT_EQ(w.back_height, 417);
+    EXPECT_EQ(app_state.back_buffer, w.back_buffer.data());
     // The folder is created when missing; the skin pixels are released.
     EXPECT_TRUE(plat_directory_exists("dl"));
     EXPECT_EQ(app_state.skin_pixels, nullptr);
@@ -116,6 +120,13 @@ TEST_F(Startup, good_start_builds_window_timer_shape_and_state) {
     EXPECT_EQ(bold->weight, 800);
     ASSERT_NE(fake_font(app_state.font_text), nullptr);
     EXPECT_EQ(fake_font(app_state.font_text)->face, "Thoma");
+
+    // Shut-down gives the back buffer back before the window goes.
+    shutdown();
+    EXPECT_FALSE(w.exists);
+    EXPECT_TRUE(w.back_buffer.empty());
+    EXPECT_FALSE(w.destroyed_with_back_buffer);
+    EXPECT_EQ(app_state.back_buffer, nullptr);
 }
 
 TEST_F(Startup, list_file_is_held_while_running) {

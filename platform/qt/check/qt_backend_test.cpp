@@ -12,9 +12,11 @@
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -214,15 +216,37 @@ TEST_F(QtBackend, messages_name_their_window_and_dispatch_goes_to_the_window_nam
     EXPECT_EQ(q.window, 0u);
 }
 
-TEST_F(QtBackend, presenting_on_paint_asks_for_no_further_paint) {
+TEST_F(QtBackend, presenting_on_paint_shows_the_back_buffer_and_asks_for_no_further_paint) {
     show_settled();
-    std::vector<uint32_t> picture(288 * 417, 0x00336699);
+    uint32_t *pixels = plat_create_back_buffer(window, 288, 417);
+    ASSERT_NE(pixels, nullptr);
+    int nonzero = 0;
+    for (int i = 0; i < 288 * 417; i++) nonzero += pixels[i] != 0;
+    EXPECT_EQ(nonzero, 0) << "a fresh back buffer is all 0";
+    for (int i = 0; i < 288 * 417; i++) pixels[i] = 0x00336699;
+    pixels[5 * 288 + 7] = 0x00FF0000;   // top-down: row 5, column 7
     plat_invalidate(window);
     ASSERT_EQ(next().message, (uint32_t)PLAT_WM_PAINT);
     plat_begin_paint(window);
-    plat_present(window, picture.data(), 288, 417);
+    plat_present(window);
     plat_end_paint(window);
     EXPECT_EQ(first_synthesised().message, (uint32_t)PLAT_WM_TIMER);
+
+    QImage shown = widget()->grab().toImage();
+    EXPECT_EQ(shown.pixel(0, 0) & 0xFFFFFFu, 0x336699u);
+    EXPECT_EQ(shown.pixel(7, 5) & 0xFFFFFFu, 0xFF0000u);
+    EXPECT_EQ(shown.pixel(287, 416) & 0xFFFFFFu, 0x336699u);
+    // Drawing after the present reaches the window only at the next one.
+    pixels[0] = 0x00000000;
+    EXPECT_EQ(widget()->grab().toImage().pixel(0, 0) & 0xFFFFFFu, 0x336699u);
+    plat_present(window);
+    EXPECT_EQ(widget()->grab().toImage().pixel(0, 0) & 0xFFFFFFu, 0u);
+
+    plat_delete_back_buffer(window);
+    plat_present(window);   // nothing to present: the last picture stays
+    EXPECT_EQ(widget()->grab().toImage().pixel(7, 5) & 0xFFFFFFu, 0xFF0000u);
+    EXPECT_EQ(plat_create_back_buffer(window, 0, 417), nullptr);
+    EXPECT_EQ(plat_create_back_buffer(window + 100, 288, 417), nullptr);
 }
 
 TEST_F(QtBackend, ticks_missed_while_nobody_retrieves_come_out_as_one) {
