@@ -189,10 +189,13 @@ void plat_clipboard_close(void);
 // Opens a file, folder or web address with the desktop's default handler, or
 // runs a program with parameters (params may be null).
 void plat_shell_open(const char *target, const char *params);
-// Modal folder chooser with a title; writes the chosen path (at most cap - 1
-// bytes and a NUL) and returns 1, or returns 0 when cancelled.  The window's
-// timer keeps being dispatched to the window procedure meanwhile.
-int plat_choose_folder(plat_window owner, const char *title, char *out, int cap);
+// Modal folder chooser with a title, opened at start_folder when that names
+// an existing folder (else at the user's home folder); writes the chosen
+// path (at most cap - 1 bytes and a NUL) and returns 1, or returns 0 when
+// cancelled or when the path does not fit.  The window's timer keeps being
+// dispatched to the window procedure meanwhile.
+int plat_choose_folder(plat_window owner, const char *title, const char *start_folder,
+                       char *out, int cap);
 
 // ----------------------------------------------------------------- [TRAY]
 

@@ -50,6 +50,7 @@ struct Fake {
     bool folder_answer_set = false;
     std::string folder_answer;
     int folder_count = 0;
+    std::string folder_start;
     int fault_nth[FAULT_COUNT] = {};
     bool fault_always[FAULT_COUNT] = {};
     int fault_calls[FAULT_COUNT] = {};
@@ -110,6 +111,7 @@ void fake_set_folder_answer(const char *path) {
     fake().folder_answer = path ? path : "";
 }
 int fake_folder_chooser_count(void) { return fake().folder_count; }
+const std::string &fake_folder_chooser_start(void) { return fake().folder_start; }
 void fake_fail(FakeFault kind, int nth, int always) {
     fake().fault_nth[kind] = nth;
     fake().fault_always[kind] = always != 0;
@@ -334,14 +336,15 @@ void plat_shell_open(const char *target, const char *params) {
     fake().shell_calls.push_back(FakeShellCall{target ? target : "", params ? params : ""});
 }
 
-int plat_choose_folder(plat_window, const char *, char *out, int cap) {
+int plat_choose_folder(plat_window, const char *, const char *start_folder, char *out, int cap) {
     Fake &f = fake();
     f.folder_count++;
+    f.folder_start = start_folder ? start_folder : "";
     if (!f.folder_answer_set || cap <= 0) return 0;
+    // As the contract says: a path that does not fit is refused, not cut.
     size_t n = f.folder_answer.size();
-    if (n > (size_t)cap - 1) n = (size_t)cap - 1;
-    memcpy(out, f.folder_answer.data(), n);
-    out[n] = 0;
+    if (n > (size_t)cap - 1) return 0;
+    memcpy(out, f.folder_answer.data(), n + 1);
     return 1;
 }
 

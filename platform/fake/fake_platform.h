@@ -81,6 +81,8 @@ const FakeFont *fake_font(plat_font font);   // null for 0 or unknown
 // ---- folder chooser: the next answer (null = cancelled)
 void fake_set_folder_answer(const char *path);
 int fake_folder_chooser_count(void);
+// The start folder the chooser was last opened with ("" for none).
+const std::string &fake_folder_chooser_start(void);
 
 // ---- I/O faults.  An operation counted from now: the nth (1-based) call
 // fails; with `always` every call from the nth on fails.

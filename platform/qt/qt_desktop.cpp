@@ -182,10 +182,12 @@ void plat_message_box(const char *text, const char *caption) {
     qt_modal_leave(&box);
 }
 
-int plat_choose_folder(plat_window owner, const char *title, char *out, int cap) {
+int plat_choose_folder(plat_window owner, const char *title, const char *start_folder,
+                       char *out, int cap) {
     if (!out || cap <= 0 || !qt_app_ready()) return 0;
-    QFileDialog dialog(qt_widget_of(owner), QString::fromUtf8(title ? title : ""),
-                       QDir::homePath());
+    QString start = QString::fromUtf8(start_folder ? start_folder : "");
+    if (start.isEmpty() || !QFileInfo(start).isDir()) start = QDir::homePath();
+    QFileDialog dialog(qt_widget_of(owner), QString::fromUtf8(title ? title : ""), start);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     // The owner stays on top; its dialog must not open behind it.
@@ -196,7 +198,8 @@ int plat_choose_folder(plat_window owner, const char *title, char *out, int cap)
     if (result != QDialog::Accepted) return 0;
     QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return 0;
-    QByteArray path = QFile::encodeName(QDir::toNativeSeparators(chosen.first()));
+    // Paths at the seam are UTF-8, whatever the locale says.
+    QByteArray path = QDir::toNativeSeparators(chosen.first()).toUtf8();
     // A path that does not fit is refused rather than cut: a cut path names
     // another folder, and downloads would go there.
     if (path.isEmpty() || path.size() >= (qsizetype)cap) return 0;

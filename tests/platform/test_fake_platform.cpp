@@ -85,4 +85,19 @@ TEST_F(FakeSeam, a_paint_comes_back_ahead_of_the_timer_until_validated_and_waits
     EXPECT_EQ((uint32_t)PLAT_WM_PAINT, next().message);
 }
 
+TEST_F(FakeSeam, folder_chooser_records_where_it_opened_and_answers_within_the_buffer) {
+    char out[16];
+    EXPECT_EQ(0, plat_choose_folder(window, "Pick", "/home/u/Vid\xc3\xa9os", out, sizeof out));
+    EXPECT_EQ("/home/u/Vid\xc3\xa9os", fake_folder_chooser_start());
+    fake_set_folder_answer("/srv/downloads");
+    EXPECT_EQ(1, plat_choose_folder(window, "Pick", nullptr, out, sizeof out));
+    EXPECT_EQ("", fake_folder_chooser_start());
+    EXPECT_STREQ("/srv/downloads", out);
+    // A path that does not fit is refused, not cut to another folder's name.
+    fake_set_folder_answer("/srv/downloads/quorvax");
+    EXPECT_EQ(0, plat_choose_folder(window, "Pick", "/srv", out, sizeof out));
+    EXPECT_STREQ("/srv/downloads", out);
+    EXPECT_EQ(3, fake_folder_chooser_count());
+}
+
 }  // namespace

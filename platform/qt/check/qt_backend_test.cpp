@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -27,6 +28,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -297,39 +299,47 @@ TEST_F(QtBackend, timer_runs_inside_message_box_and_quit_closes_it) {
     unsetenv("QUORVAX_MESSAGE_BOX_TIMEOUT_MS");
 }
 
-TEST_F(QtBackend, folder_chooser_answers_the_chosen_folder_within_the_buffer) {
+TEST_F(QtBackend, folder_chooser_opens_at_the_start_folder_and_answers_utf8_within_the_buffer) {
     char dir_template[] = "/tmp/quorvax-chooser-XXXXXX";
     ASSERT_NE(mkdtemp(dir_template), nullptr);
-    const std::string dir = dir_template;
+    const std::string dir = std::string(dir_template) + "/Vid\xc3\xa9os";   // "Vidéos"
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     plat_set_timer(window, 6, 10);
+    QString opened_at;
     on_message = [&](const Seen &s) {
         if (s.message != PLAT_WM_TIMER || !s.in_modal) return;
         QFileDialog *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog) return;
+        opened_at = dialog->directory().absolutePath();
         // Typed as a person would (selectFile leaves a focused name field alone).
         QLineEdit *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
-        name->setText(QString::fromStdString(dir));
+        name->setText(QString::fromUtf8(dir.c_str()));
         static_cast<QDialog *>(dialog)->accept();   // QFileDialog checks the choice
     };
 
     char out[512];
     in_modal = true;
-    int chosen = plat_choose_folder(window, "Download folder", out, sizeof out);
+    int chosen = plat_choose_folder(window, "Download folder", dir.c_str(), out, sizeof out);
     in_modal = false;
     ASSERT_EQ(chosen, 1);
     EXPECT_EQ(std::string(out), dir);
+    EXPECT_EQ(opened_at, QString::fromUtf8(dir.c_str()));
 
-    // A path that would not fit is refused and the buffer left alone.
+    // A start folder that does not exist opens the home folder; a path that
+    // would not fit is refused and the buffer left alone.
     char small[8];
     memset(small, 'x', sizeof small);
+    opened_at.clear();
     in_modal = true;
-    chosen = plat_choose_folder(window, "Download folder", small, sizeof small);
+    chosen = plat_choose_folder(window, "Download folder", "/no/such/folder", small, sizeof small);
     in_modal = false;
     EXPECT_EQ(chosen, 0);
     EXPECT_EQ(std::string(small, sizeof small), std::string(sizeof small, 'x'));
+    EXPECT_EQ(opened_at, QDir(QDir::homePath()).absolutePath());
     plat_kill_timer(window, 6);
     rmdir(dir.c_str());
+    rmdir(dir_template);
 }
 
 // ---------------------------------------------------------------- input
