@@ -181,14 +181,16 @@ void plat_clipboard_close(void);
 
 // ---------------------------------------------------------------- [SHELL]
 
-// Program name that, handed to plat_shell_open with the parameter prefix
-// PLAT_SHOW_FILE_PREFIX followed by a path, shows that file in the file
-// manager.  Both texts live in the program's scrambled string table too.
-#define PLAT_SHOW_FILE_PROGRAM "quorvax-show"
-#define PLAT_SHOW_FILE_PREFIX "--select="
 // Opens a file, folder or web address with the desktop's default handler, or
 // runs a program with parameters (params may be null).
 void plat_shell_open(const char *target, const char *params);
+// Shows the file at path selected in the desktop's file manager.  program
+// and param_prefix are the program's own texts for systems whose file
+// manager is run as a program with an option: there the backend runs
+// program with param_prefix, the absolute path and, when the prefix opens a
+// quote, the closing quote (explorer.exe /select,"<path>").  A backend whose
+// desktop has another way may ignore them.
+void plat_show_in_folder(const char *program, const char *param_prefix, const char *path);
 // Modal folder chooser with a title, opened at start_folder when that names
 // an existing folder (else at the user's home folder); writes the chosen
 // path (at most cap - 1 bytes and a NUL) and returns 1, or returns 0 when

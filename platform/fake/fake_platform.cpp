@@ -44,6 +44,7 @@ struct Fake {
     bool window_creation_fails = false;
     std::vector<FakeTextCall> text_calls;
     std::vector<FakeShellCall> shell_calls;
+    std::vector<FakeShowCall> show_calls;
     std::vector<FakeTrayCall> tray_calls;
     std::vector<FakeMessageBox> boxes;
     std::vector<FakeFont> fonts;
@@ -100,6 +101,7 @@ int fake_timer_period(uint32_t id) {
 void fake_set_window_creation_fails(int fails) { fake().window_creation_fails = fails != 0; }
 std::vector<FakeTextCall> &fake_text_calls(void) { return fake().text_calls; }
 std::vector<FakeShellCall> &fake_shell_calls(void) { return fake().shell_calls; }
+std::vector<FakeShowCall> &fake_show_calls(void) { return fake().show_calls; }
 std::vector<FakeTrayCall> &fake_tray_calls(void) { return fake().tray_calls; }
 std::vector<FakeMessageBox> &fake_message_boxes(void) { return fake().boxes; }
 const FakeFont *fake_font(plat_font font) {
@@ -334,6 +336,11 @@ void plat_clipboard_close(void) {}
 
 void plat_shell_open(const char *target, const char *params) {
     fake().shell_calls.push_back(FakeShellCall{target ? target : "", params ? params : ""});
+}
+
+void plat_show_in_folder(const char *program, const char *param_prefix, const char *path) {
+    fake().show_calls.push_back(
+        FakeShowCall{program ? program : "", param_prefix ? param_prefix : "", path ? path : ""});
 }
 
 int plat_choose_folder(plat_window, const char *, const char *start_folder, char *out, int cap) {

@@ -71,6 +71,8 @@ struct FakeTextCall { int x, y; std::string text; uint32_t colour; plat_font fon
 std::vector<FakeTextCall> &fake_text_calls(void);
 struct FakeShellCall { std::string target, params; };
 std::vector<FakeShellCall> &fake_shell_calls(void);
+struct FakeShowCall { std::string program, prefix, path; };   // plat_show_in_folder
+std::vector<FakeShowCall> &fake_show_calls(void);
 struct FakeTrayCall { PlatTrayCommand command; std::string tip; uint32_t callback; };
 std::vector<FakeTrayCall> &fake_tray_calls(void);
 struct FakeMessageBox { std::string text, caption; };

@@ -122,10 +122,13 @@ static void open_folder_of(const QString &file) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absolutePath()));
 }
 
-// Shows a file selected in its folder.  The file manager's D-Bus service
-// can select it; where none answers, the folder is opened instead.  The call
-// is asynchronous: a file manager being started must not freeze the window.
-static void show_in_folder(const char *path) {
+// The freedesktop file manager's D-Bus service can select the file; where
+// none answers, the folder is opened instead.  The program name and option
+// are for systems that run their file manager as a program: not needed here.
+// The call is asynchronous: a file manager being started must not freeze
+// the window.
+void plat_show_in_folder(const char *program, const char *param_prefix, const char *path) {
+    if (!path || !*path || !qt_app_ready()) return;
     QString file = QFileInfo(QString::fromUtf8(path)).absoluteFilePath();
 #ifdef QT_DBUS_LIB
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -150,12 +153,6 @@ static void show_in_folder(const char *path) {
 
 void plat_shell_open(const char *target, const char *params) {
     if (!target || !*target || !qt_app_ready()) return;
-    const size_t prefix_length = strlen(PLAT_SHOW_FILE_PREFIX);
-    if (strcmp(target, PLAT_SHOW_FILE_PROGRAM) == 0 && params &&
-        strncmp(params, PLAT_SHOW_FILE_PREFIX, prefix_length) == 0) {
-        if (params[prefix_length]) show_in_folder(params + prefix_length);
-        return;
-    }
     if (!params || !*params) {
         QDesktopServices::openUrl(url_of(target));
         return;
