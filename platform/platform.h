@@ -11,6 +11,9 @@
 // Exactly one backend is linked into a program.  Nothing outside platform/
 // includes a system header for windows, files or sockets.
 //
+// Text at the seam is UTF-8 (paths, titles, captions, clipboard, tip, text
+// drawn); each backend converts where its system wants another encoding.
+//
 // Sections: [TYPES] [MESSAGES] [WINDOW] [INPUT] [CLIPBOARD] [SHELL] [TRAY]
 //           [CLOCK] [FILES] [SOCKETS] [TEXT]
 #pragma once
@@ -18,6 +21,8 @@
 #include <cstdint>
 
 // ---------------------------------------------------------------- [TYPES]
+// Handles are 32-bit on every system: the download record of the list file
+// stores them.
 
 typedef uint32_t plat_window;   // 0 = no window
 typedef uint32_t plat_file;     // PLAT_INVALID_FILE = none; never 0 when valid
@@ -89,7 +94,8 @@ int plat_get_message(PlatMessage *msg);
 // Translates and hands a message to the procedure of msg->window (nothing
 // happens for window 0, a destroyed window or the quit message).
 void plat_dispatch_message(const PlatMessage *msg);
-// Posts the quit message with an exit code.
+// Posts the quit message with an exit code: a flag, as PostQuitMessage sets,
+// that plat_get_message returns once the queue holds nothing else.
 void plat_post_quit(int exit_code);
 // Posts a message to the window's queue (used for signals and the tray).
 void plat_post_message(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam);
@@ -114,7 +120,7 @@ int plat_register_class(const char *class_name, PlatWindowProc proc,
 // Creates a hidden borderless, always-on-top tool window of the class.
 plat_window plat_create_window(const char *class_name, const char *title,
                                int x, int y, int width, int height);
-// Destroys the window (no WM_DESTROY is sent for a window never shown).
+// Destroys the window; WM_DESTROY reaches its procedure, shown or not.
 void plat_destroy_window(plat_window window);
 // Shows (1) or hides (0) the window.
 void plat_show_window(plat_window window, int show);
@@ -264,8 +270,9 @@ int plat_net_start(void);
 // Shuts the socket library down.
 void plat_net_stop(void);
 // Looks a host name (or dotted address) up; 1 and the first IPv4 address,
-// or 0 when nothing is found.  Blocks.
-int plat_resolve(const char *host, uint32_t *address);
+// or 0 when nothing is found within timeout_ms (a hanging name server must
+// not hold the window longer).
+int plat_resolve(const char *host, uint32_t *address, int timeout_ms);
 // Creates a TCP socket and connects it, giving up after timeout_ms; returns
 // the socket, or 0 when no socket could be created.  *connected is set to 1
 // when the connection was made (the socket is returned either way so that

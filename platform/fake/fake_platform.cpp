@@ -140,6 +140,7 @@ int plat_get_message(PlatMessage *msg) {
         return 1;
     }
     if (f.quit_posted) {
+        f.quit_posted = false;
         *msg = PlatMessage{0, PLAT_WM_QUIT, (uint32_t)f.quit_code, 0};
         return 0;
     }
@@ -169,8 +170,11 @@ void plat_dispatch_message(const PlatMessage *msg) {
         f.proc(msg->window, msg->message, msg->wparam, msg->lparam);
 }
 
+// As PostQuitMessage: a flag, not a queue entry.  plat_get_message returns
+// the quit message once the queue is empty (ahead of paint and timer), once.
 void plat_post_quit(int exit_code) {
-    fake().queue.push_back(PlatMessage{0, PLAT_WM_QUIT, (uint32_t)exit_code, 0});
+    fake().quit_posted = true;
+    fake().quit_code = exit_code;
 }
 
 void plat_post_message(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
@@ -210,11 +214,17 @@ plat_window plat_create_window(const char *class_name, const char *title, int x,
     return FAKE_WINDOW;
 }
 
-void plat_destroy_window(plat_window) {
-    FakeWindow &w = fake().window;
+// As DestroyWindow does, WM_DESTROY reaches the procedure whether the
+// window was ever shown or not.
+void plat_destroy_window(plat_window window) {
+    Fake &f = fake();
+    if (window != FAKE_WINDOW || !f.window.exists) return;
+    if (f.proc) f.proc(window, PLAT_WM_DESTROY, 0, 0);
+    FakeWindow &w = f.window;
     w.destroyed_with_back_buffer = !w.back_buffer.empty();
     w.exists = false;
     w.shown = false;
+    f.paint_pending = false;
 }
 
 void plat_show_window(plat_window, int show) { fake().window.shown = show != 0; }
@@ -393,9 +403,9 @@ uint32_t plat_write_at(plat_file file, int64_t offset, const void *buffer, uint3
 // -------------------------------------------------------------- sockets
 
 int plat_net_start(void) { return 1; }
-int plat_resolve(const char *host, uint32_t *address) {
+int plat_resolve(const char *host, uint32_t *address, int timeout_ms) {
     if (injected(FAULT_RESOLVE)) return 0;
-    return posix_resolve(host, address);
+    return posix_resolve(host, address, timeout_ms);
 }
 plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected) {
     if (injected(FAULT_CONNECT)) {

@@ -16,8 +16,8 @@
 
 static const int FAKE_CHAR_WIDTH = 6;
 
-// Everything back to its start: empty queue, tick 0, no keys, no clipboard,
-// no window, no faults, records cleared.
+// Everything back to its start: empty queue, no quit posted, tick 0, no
+// keys, no clipboard, no window, no faults, records cleared.
 void fake_reset(void);
 
 // ---- clock

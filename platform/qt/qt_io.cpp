@@ -28,7 +28,9 @@ int plat_net_start(void) {
     signal(SIGPIPE, SIG_IGN);
     return 1;
 }
-int plat_resolve(const char *host, uint32_t *address) { return posix_resolve(host, address); }
+int plat_resolve(const char *host, uint32_t *address, int timeout_ms) {
+    return posix_resolve(host, address, timeout_ms);
+}
 plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected) {
     return posix_tcp_connect(address, port, timeout_ms, connected);
 }

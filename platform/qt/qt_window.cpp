@@ -72,7 +72,6 @@ struct TimerEntry {
 struct WindowEntry {
     QWidget *widget;           // null once destroyed
     int class_index;
-    bool ever_shown;
     bool destroy_sent;         // WM_DESTROY went out (at most once)
     bool paint_pending;
     QRegion shape;             // the window region; empty = the whole window
@@ -577,7 +576,6 @@ plat_window plat_create_window(const char *class_name, const char *title,
     WindowEntry e;
     e.widget = nullptr;
     e.class_index = class_index;
-    e.ever_shown = false;
     e.destroy_sent = false;
     e.paint_pending = false;
     g.windows.push_back(e);
@@ -596,7 +594,10 @@ plat_window plat_create_window(const char *class_name, const char *title,
 void plat_destroy_window(plat_window window) {
     WindowEntry *e = entry_of(window);
     if (!e) return;
-    if (e->ever_shown && !e->destroy_sent) {
+    // As DestroyWindow does, whether the window was ever shown or not (the
+    // program posts its quit message from WM_DESTROY).  A window the window
+    // manager closed has had its WM_DESTROY already.
+    if (!e->destroy_sent) {
         e->destroy_sent = true;
         PlatWindowProc proc = proc_of(e);
         if (proc) proc(window, PLAT_WM_DESTROY, 0, 0);
@@ -619,7 +620,6 @@ void plat_show_window(plat_window window, int show) {
     if (!e) return;
     QWidget *widget = e->widget;
     if (show) {
-        e->ever_shown = true;
         widget->show();
         if (!headless_platform()) widget->raise();
     } else {

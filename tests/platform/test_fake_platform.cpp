@@ -1,6 +1,7 @@
 // The test backend keeps the Windows rules the program's tests lean on:
 // messages name their window and go only there, a paint comes back until it
-// is validated, a hidden window gets none.
+// is validated, a hidden window gets none, the quit message is a flag read
+// once the queue is empty, and destroying a window always sends WM_DESTROY.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -83,6 +84,41 @@ TEST_F(FakeSeam, a_paint_comes_back_ahead_of_the_timer_until_validated_and_waits
     EXPECT_EQ((uint32_t)PLAT_WM_TIMER, next().message);
     plat_show_window(window, 1);
     EXPECT_EQ((uint32_t)PLAT_WM_PAINT, next().message);
+}
+
+TEST_F(FakeSeam, quit_is_a_flag_returned_once_after_the_queue_and_before_paint_and_timer) {
+    plat_set_timer(window, TIMER_ID, 25);
+    plat_show_window(window, 1);
+    plat_invalidate(window);
+    fake_post(APP_A, 0, 0);
+    plat_post_quit(7);
+    fake_post(APP_B, 0, 0);   // posted after the quit, still retrieved before it
+    EXPECT_EQ(APP_A, next().message);
+    EXPECT_EQ(APP_B, next().message);
+    PlatMessage quit{};
+    EXPECT_EQ(0, plat_get_message(&quit));
+    EXPECT_EQ((uint32_t)PLAT_WM_QUIT, quit.message);
+    EXPECT_EQ(7u, quit.wparam);
+    EXPECT_EQ(0u, quit.window);
+    EXPECT_EQ((uint32_t)PLAT_WM_PAINT, next().message) << "the quit message comes once";
+
+    // A reset forgets a quit that nobody retrieved.
+    plat_post_quit(3);
+    fake_reset();
+    ASSERT_EQ(1, plat_register_class("Seam", recording_proc, PLAT_CURSOR_ARROW, 0));
+    window = plat_create_window("Seam", "seam", 0, 0, 40, 30);
+    plat_set_timer(window, TIMER_ID, 25);
+    EXPECT_EQ(1, plat_get_message(&quit));
+    EXPECT_EQ((uint32_t)PLAT_WM_TIMER, quit.message);
+}
+
+TEST_F(FakeSeam, destroying_a_window_never_shown_sends_wm_destroy_once) {
+    plat_destroy_window(window);
+    plat_destroy_window(window);   // gone already
+    ASSERT_EQ(1u, delivered.size());
+    EXPECT_EQ(window, delivered[0].window);
+    EXPECT_EQ((uint32_t)PLAT_WM_DESTROY, delivered[0].message);
+    EXPECT_FALSE(fake_window().exists);
 }
 
 TEST_F(FakeSeam, folder_chooser_records_where_it_opened_and_answers_within_the_buffer) {
