@@ -1,7 +1,8 @@
-// posix_io.h - files, sockets and the clock on POSIX systems.  Used by the
-// Qt backend and by the test backend (which wraps them with fault
-// injection).  Handles are the file descriptor plus one, so that 0 never
-// names a valid file or socket.
+// posix_io.h - files, sockets and the clock on POSIX systems.  The platform
+// operations of the Qt program and the list tool forward to them
+// (posix_plat_shared.cpp, posix_plat_direct.cpp); the test backend wraps
+// some with fault injection.  Handles are the file descriptor plus one, so
+// that 0 never names a valid file or socket; only platform/ knows that.
 #pragma once
 
 #include <cstdint>
