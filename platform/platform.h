@@ -21,9 +21,9 @@
 #include <cstdint>
 
 // ---------------------------------------------------------------- [TYPES]
+
 // Handles are 32-bit on every system: the download record of the list file
 // stores them.
-
 typedef uint32_t plat_window;   // 0 = no window
 typedef uint32_t plat_file;     // PLAT_INVALID_FILE = none; never 0 when valid
 typedef uint32_t plat_socket;   // 0 = none

@@ -1,9 +1,9 @@
 // fake_platform.cpp - the deterministic test backend.
 //
 // One window at most (handle FAKE_WINDOW); messages come from a scripted
-// queue, then a coalesced WM_PAINT, then WM_TIMER for the lowest-numbered
-// timer.  Files and sockets
-// are real POSIX operations, each of which can be made to fail on purpose.
+// queue, then the quit flag, then a coalesced WM_PAINT, then WM_TIMER for
+// the lowest-numbered timer.  Files and sockets are real POSIX operations,
+// each of which can be made to fail on purpose.
 #include "platform/fake/fake_platform.h"
 
 #include <cstring>

@@ -1,9 +1,10 @@
 // fake_platform.h - controls of the deterministic test backend.
 //
 // The clock moves only when a test says so; messages, clipboard, keys,
-// cursor and folder-chooser answers are scripted; shell, tray, text and
-// message-box calls are recorded; files and sockets are real (POSIX) but the
-// Nth write, connect or receive can be made to fail or come up short.
+// cursor and folder-chooser answers are scripted; shell, show-in-folder,
+// tray, text and message-box calls are recorded; files and sockets are real
+// (POSIX) but the Nth write, connect or receive can be made to fail or come
+// up short.
 // Text uses a fixed-width font: every character is FAKE_CHAR_WIDTH pixels
 // wide and the font's height high.
 #pragma once
