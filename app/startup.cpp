@@ -113,8 +113,10 @@ int startup(void) {
                                           app_state.window_y, WINDOW_WIDTH, WINDOW_HEIGHT);
     if (!app_state.window) return 0;
 
-    // The pictures once the window exists: the back buffer is the window's.
-    app_state.back_buffer = (uint32_t *)calloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT, 4);
+    // The pictures once the window exists: the back buffer is the backend's
+    // picture of the window (the system can draw text into it too); the
+    // skin bitmap is the program's own.
+    app_state.back_buffer = plat_create_back_buffer(app_state.window, WINDOW_WIDTH, WINDOW_HEIGHT);
     if (!app_state.back_buffer) return 0;
     app_state.skin_bitmap = (uint32_t *)calloc((size_t)SKIN_BITMAP_WIDTH * SKIN_HEIGHT, 4);
     if (!app_state.skin_bitmap) return 0;
@@ -211,10 +213,11 @@ void shutdown(void) {
     app_state.skin_pixels = nullptr;
     free_table();
 
-    // The two pictures.
+    // The two pictures (the back buffer goes back to the backend while its
+    // window still exists).
     free(app_state.skin_bitmap);
     app_state.skin_bitmap = nullptr;
-    free(app_state.back_buffer);
+    if (app_state.back_buffer) plat_delete_back_buffer(app_state.window);
     app_state.back_buffer = nullptr;
 
     // The timer, then the window.  The list file, when not saved above, is

@@ -179,7 +179,7 @@ EngineRun run_engine(int count, uint64_t size, uint64_t rate, double limit_secon
     Clock::time_point next = begin;
     for (;;) {
         fake_set_tick(real_ms());
-        app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
+        app_state.current_message = PlatMessage{app_state.window, PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
         per_message_step(nullptr, nullptr);
         bool measured = all_downloading(count);
         for (int i = 0; i < count; i++) {

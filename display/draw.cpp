@@ -75,7 +75,7 @@ void set_text_colour(uint32_t colour) { app_state.text_colour = colour & 0x00FFF
 void present(void) {
     AppState &s = app_state;
     if (!s.window_shown || !s.back_buffer) return;
-    plat_present(s.window, s.back_buffer, WINDOW_WIDTH, WINDOW_HEIGHT);
+    plat_present(s.window);
 }
 
 void refresh_window(void) {

@@ -1,9 +1,10 @@
 // fuzz_response.cpp - one download item through the page fetch driver and
 // the transfer, with arbitrary bytes as everything its connection answers.
 //
-// The item's connection is one end of a local socket pair; the fuzzer's
-// bytes are written into the other end, which is then closed, so the item
-// reads them as they would arrive and then sees the connection end.  The
+// The item's connection is a loopback connection made through the platform;
+// the fuzzer's bytes are written into the other end, which is then closed,
+// so the item reads them as they would arrive and then sees the connection
+// end.  The
 // item is stepped as the engine steps it (the driver while it fetches, the
 // header and body steps while it transfers) until its connection is gone or
 // nothing more happens.  No step may open a new connection: the harness
@@ -21,14 +22,13 @@
 //   3  redirects already counted in this attempt (0..15)
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/app_state.h"
 #include "app/strings.h"
@@ -37,6 +37,7 @@
 #include "listfile/listfile.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/platform.h"
+#include "support/seam_connection.h"
 #include "web/text.h"
 #include "web/web.h"
 
@@ -44,7 +45,7 @@ namespace {
 
 const uint32_t TICK = 0x1a2b3c;
 const int STEPS_MAX = 12;
-const size_t ANSWER_MAX = 60000;   // fits a local socket's buffer at once
+const size_t ANSWER_MAX = 60000;   // the longest answer, readable whole at once
 const char OUTPUT_NAME[] = "video 1a2b3c.flv";
 
 char folder[] = "/tmp/quorvax-fuzz-response-XXXXXX";
@@ -116,16 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t *answer = data + 4;
     size_t answer_size = size - 4;
 
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) abort();
-    fcntl(ends[1], F_SETFL, O_NONBLOCK);
-    size_t written = 0;
-    while (written < answer_size) {
-        ssize_t n = write(ends[1], answer + written, answer_size - written);
-        if (n <= 0) break;
-        written += (size_t)n;
-    }
-    close(ends[1]);
+    SeamConnection connection;
+    if (!seam_connect(&connection, ANSWER_MAX) ||
+        !seam_send(connection, std::string((const char *)answer, answer_size)))
+        abort();
+    seam_close_peer(&connection);
 
     unlink(output_path);
     if (options & 2) {
@@ -150,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     strcpy(item.fileName, names[(options >> 2) & 3]);
     strcpy(item.pageAddress, "reelbox.test/watch/fuzz");
     strcpy(item.streamAddress, "cdn.reelbox.test/stream/fuzz");
-    item.socket = (uint32_t)ends[0] + 1;   // the platform's handle of a descriptor
+    item.socket = connection.socket;
     item.buffer = buffer_alloc();
     item.lastActivityTick = TICK;
     char *buffer = buffer_data(item.buffer);

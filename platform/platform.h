@@ -11,6 +11,9 @@
 // Exactly one backend is linked into a program.  Nothing outside platform/
 // includes a system header for windows, files or sockets.
 //
+// Text at the seam is UTF-8 (paths, titles, captions, clipboard, tip, text
+// drawn); each backend converts where its system wants another encoding.
+//
 // Sections: [TYPES] [MESSAGES] [WINDOW] [INPUT] [CLIPBOARD] [SHELL] [TRAY]
 //           [CLOCK] [FILES] [SOCKETS] [TEXT]
 #pragma once
@@ -19,6 +22,8 @@
 
 // ---------------------------------------------------------------- [TYPES]
 
+// Handles are 32-bit on every system: the download record of the list file
+// stores them.
 typedef uint32_t plat_window;   // 0 = no window
 typedef uint32_t plat_file;     // PLAT_INVALID_FILE = none; never 0 when valid
 typedef uint32_t plat_socket;   // 0 = none
@@ -31,8 +36,10 @@ struct PlatRect {
     int32_t left, top, right, bottom;   // right and bottom excluded
 };
 
-// A message as the Windows queue carries it.
+// A message as the Windows queue carries it (MSG: hwnd, message, wParam,
+// lParam).  window is 0 for a message to no window, such as the quit message.
 struct PlatMessage {
+    plat_window window;
     uint32_t message;
     uint32_t wparam;
     int32_t lparam;
@@ -77,13 +84,18 @@ enum : int {
 };
 
 // Retrieves the next message for the thread, blocking until there is one.
-// Posted and input messages come first, then WM_PAINT, then WM_TIMER (at most
-// one pending per timer; a slow consumer delays ticks, never piles them up).
+// Posted and input messages come first, then the quit message, then WM_PAINT
+// (again and again until plat_begin_paint validates it), then WM_TIMER (at
+// most one pending per timer; a slow consumer delays ticks, never piles them
+// up).
 // Returns 0 for the quit message (msg->wparam then holds the exit code).
+// msg->window names the window the message is for.
 int plat_get_message(PlatMessage *msg);
-// Translates and hands a retrieved message to its window's procedure.
+// Translates and hands a message to the procedure of msg->window (nothing
+// happens for window 0, a destroyed window or the quit message).
 void plat_dispatch_message(const PlatMessage *msg);
-// Posts the quit message with an exit code.
+// Posts the quit message with an exit code: a flag, as PostQuitMessage sets,
+// that plat_get_message returns once the queue holds nothing else.
 void plat_post_quit(int exit_code);
 // Posts a message to the window's queue (used for signals and the tray).
 void plat_post_message(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam);
@@ -108,7 +120,7 @@ int plat_register_class(const char *class_name, PlatWindowProc proc,
 // Creates a hidden borderless, always-on-top tool window of the class.
 plat_window plat_create_window(const char *class_name, const char *title,
                                int x, int y, int width, int height);
-// Destroys the window (no WM_DESTROY is sent for a window never shown).
+// Destroys the window; WM_DESTROY reaches its procedure, shown or not.
 void plat_destroy_window(plat_window window);
 // Shows (1) or hides (0) the window.
 void plat_show_window(plat_window window, int show);
@@ -125,11 +137,25 @@ int plat_set_window_region(plat_window window, const PlatRect *rects, int count)
 int plat_set_timer(plat_window window, uint32_t id, uint32_t period_ms);
 // Stops a window timer.
 void plat_kill_timer(plat_window window, uint32_t id);
-// Asks for a WM_PAINT (coalesced).
+// Asks for a WM_PAINT (coalesced).  A hidden window gets none: the request
+// waits until it shows.
 void plat_invalidate(plat_window window);
-// Copies a 32-bit top-down picture (blue lowest byte) to the window's client
-// area at once.
-void plat_present(plat_window window, const uint32_t *pixels, int width, int height);
+// Begins painting the window in answer to WM_PAINT and validates its
+// pending paint (BeginPaint).  A WM_PAINT handler calls it whether it draws
+// or not: an unvalidated paint comes straight back and starves the timer.
+void plat_begin_paint(plat_window window);
+// Ends the painting plat_begin_paint began (EndPaint).
+void plat_end_paint(plat_window window);
+// Makes the window's back buffer and returns its pixels, or null on failure:
+// a width x height 32-bit top-down picture, pixels 0x00RRGGBB (blue lowest
+// byte), all 0, that the program draws into (on Windows a DIB section, so
+// that the system's text can be drawn into it too).  The backend owns it; a
+// second call replaces it.
+uint32_t *plat_create_back_buffer(plat_window window, int width, int height);
+// Releases the window's back buffer (before the window is destroyed).
+void plat_delete_back_buffer(plat_window window);
+// Copies the window's back buffer to its client area at once.
+void plat_present(plat_window window);
 // Replaces the class cursor; it shows at the next pointer movement.
 void plat_set_class_cursor(plat_window window, PlatCursor cursor);
 // Makes an icon from a 32-bit top-down picture (alpha in the top byte).
@@ -161,18 +187,23 @@ void plat_clipboard_close(void);
 
 // ---------------------------------------------------------------- [SHELL]
 
-// Program name that, handed to plat_shell_open with the parameter prefix
-// PLAT_SHOW_FILE_PREFIX followed by a path, shows that file in the file
-// manager.  Both texts live in the program's scrambled string table too.
-#define PLAT_SHOW_FILE_PROGRAM "quorvax-show"
-#define PLAT_SHOW_FILE_PREFIX "--select="
 // Opens a file, folder or web address with the desktop's default handler, or
 // runs a program with parameters (params may be null).
 void plat_shell_open(const char *target, const char *params);
-// Modal folder chooser with a title; writes the chosen path (at most cap - 1
-// bytes and a NUL) and returns 1, or returns 0 when cancelled.  The window's
-// timer keeps being dispatched to the window procedure meanwhile.
-int plat_choose_folder(plat_window owner, const char *title, char *out, int cap);
+// Shows the file at path selected in the desktop's file manager.  program
+// and param_prefix are the program's own texts for systems whose file
+// manager is run as a program with an option: there the backend runs
+// program with param_prefix, the absolute path and, when the prefix opens a
+// quote, the closing quote (explorer.exe /select,"<path>").  A backend whose
+// desktop has another way may ignore them.
+void plat_show_in_folder(const char *program, const char *param_prefix, const char *path);
+// Modal folder chooser with a title, opened at start_folder when that names
+// an existing folder (else at the user's home folder); writes the chosen
+// path (at most cap - 1 bytes and a NUL) and returns 1, or returns 0 when
+// cancelled or when the path does not fit.  The window's timer keeps being
+// dispatched to the window procedure meanwhile.
+int plat_choose_folder(plat_window owner, const char *title, const char *start_folder,
+                       char *out, int cap);
 
 // ----------------------------------------------------------------- [TRAY]
 
@@ -239,8 +270,9 @@ int plat_net_start(void);
 // Shuts the socket library down.
 void plat_net_stop(void);
 // Looks a host name (or dotted address) up; 1 and the first IPv4 address,
-// or 0 when nothing is found.  Blocks.
-int plat_resolve(const char *host, uint32_t *address);
+// or 0 when nothing is found within timeout_ms (a hanging name server must
+// not hold the window longer).
+int plat_resolve(const char *host, uint32_t *address, int timeout_ms);
 // Creates a TCP socket and connects it, giving up after timeout_ms; returns
 // the socket, or 0 when no socket could be created.  *connected is set to 1
 // when the connection was made (the socket is returned either way so that

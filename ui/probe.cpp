@@ -24,10 +24,13 @@ int probe_connectivity(void) {
     int target = app_state.probe_target;
     if (target < 0 || target > 2) target = 0;
     uint32_t s = 0;
-    open_request(&s, app_state.use_proxy, string_entry(PROBE_TARGETS[target]), 0, 0);
+    int sent = open_request(&s, app_state.use_proxy, string_entry(PROBE_TARGETS[target]), 0, 0);
     if (s) {
+        // After a connect that failed or timed out no answer can come: the
+        // window is not held for the answer wait on top of the connect's.
         char answer[PROBE_READ_SIZE];
-        if (plat_wait_readable(s, PROBE_ANSWER_WAIT_MS) && plat_recv(s, answer, PROBE_READ_SIZE) > 0) {
+        if (sent && plat_wait_readable(s, PROBE_ANSWER_WAIT_MS) &&
+            plat_recv(s, answer, PROBE_READ_SIZE) > 0) {
             plat_close_socket(s);
             app_state.probe_target = target;
             return 1;

@@ -42,7 +42,11 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
         plat_post_quit(0);
         return 0;
     case PLAT_WM_PAINT:
+        // Validated whether anything is drawn or not: a paint left pending
+        // would come back at once, ahead of the timer, and stop the engine.
+        plat_begin_paint(window);
         if (s.window_shown) refresh_window();
+        plat_end_paint(window);
         return 0;
     case PLAT_WM_TIMER:
         heartbeat();

@@ -142,11 +142,11 @@ int build_request(char *out, const char *host, const char *path, int bare_host,
 
 // --------------------------------------------------------------- [CONNECT]
 
-void open_request(uint32_t *socket_slot, int proxy_mode, const char *address, int bare_host,
-                  uint32_t range_start) {
+int open_request(uint32_t *socket_slot, int proxy_mode, const char *address, int bare_host,
+                 uint32_t range_start) {
     *socket_slot = 0;
     char *scratch = app_state.text_scratch;
-    if (!scratch || !address) return;
+    if (!scratch || !address) return 0;
 
     // Split: the host starts after the scheme prefix, if any, and ends at
     // the first slash within the first 512 characters; the path follows it.
@@ -176,10 +176,10 @@ void open_request(uint32_t *socket_slot, int proxy_mode, const char *address, in
         // A port that is not 1..65535 counts as a host that cannot be found.
         char *colon = strchr(host, ':');
         if (colon) {
-            if (!parse_port(colon + 1, &port)) return;
+            if (!parse_port(colon + 1, &port)) return 0;
             *colon = 0;
         }
-        if (!plat_resolve(host, &endpoint)) return;
+        if (!plat_resolve(host, &endpoint, RESOLVE_TIMEOUT_MS)) return 0;
     } else {
         // o1.o2.o3.o4 in network byte order, whatever the machine's order.
         uint8_t octets[4];
@@ -193,6 +193,7 @@ void open_request(uint32_t *socket_slot, int proxy_mode, const char *address, in
     // handed over; it yields no data and the engine's time-out retries it.
     int connected = 0;
     plat_socket s = plat_tcp_connect(endpoint, port, CONNECT_TIMEOUT_MS, &connected);
-    if (s && connected) plat_send(s, scratch, length);
+    int sent = s && connected && plat_send(s, scratch, length) == length;
     *socket_slot = s;
+    return sent;
 }

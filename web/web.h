@@ -8,6 +8,8 @@
 static const int BUILD_REQUEST_CAP = 10000;
 // Longest a connect may block the window before it is given up.
 static const int CONNECT_TIMEOUT_MS = 4000;
+// Longest a name look-up may block the window before it is given up.
+static const int RESOLVE_TIMEOUT_MS = 4000;
 // Page text may use the first PAGE_WINDOW bytes of a receive buffer.
 static const uint32_t PAGE_WINDOW = 322491;
 // A page answer of at most this many bytes may redirect the page.
@@ -21,8 +23,10 @@ static const int REDIRECT_LIMIT = 10;
 // Splits address, builds the request, connects (direct or through the
 // proxy), sends once; stores the socket or 0 in *socket_slot.  The address
 // may name a port ("host:port/path"); range_start 0 asks for no range.
-void open_request(uint32_t *socket_slot, int proxy_mode, const char *address,
-                  int bare_host, uint32_t range_start);
+// Returns 1 when the connection was made and the request sent, else 0 (a
+// socket whose connect failed is still stored).
+int open_request(uint32_t *socket_slot, int proxy_mode, const char *address,
+                 int bare_host, uint32_t range_start);
 // Assembles the request into out (BUILD_REQUEST_CAP bytes); returns its
 // length.  path may be null.
 int build_request(char *out, const char *host, const char *path, int bare_host,

@@ -1,8 +1,9 @@
 // fake_platform.cpp - the deterministic test backend.
 //
-// One window at most; messages come from a scripted queue, then a coalesced
-// WM_PAINT, then WM_TIMER for the lowest-numbered timer.  Files and sockets
-// are real POSIX operations, each of which can be made to fail on purpose.
+// One window at most (handle FAKE_WINDOW); messages come from a scripted
+// queue, then the quit flag, then a coalesced WM_PAINT, then WM_TIMER for
+// the lowest-numbered timer.  Files and sockets are real POSIX operations,
+// each of which can be made to fail on purpose.
 #include "platform/fake/fake_platform.h"
 
 #include <cstring>
@@ -12,6 +13,11 @@
 #include "platform/posix/posix_io.h"
 
 namespace {
+
+// The handle of the fake's one window.
+const plat_window FAKE_WINDOW = 1;
+// The largest side of a back buffer (the program asks for its window's size).
+const int BACK_BUFFER_SIDE_MAX = 16384;
 
 struct Fake {
     uint32_t tick = 0;
@@ -38,12 +44,14 @@ struct Fake {
     bool window_creation_fails = false;
     std::vector<FakeTextCall> text_calls;
     std::vector<FakeShellCall> shell_calls;
+    std::vector<FakeShowCall> show_calls;
     std::vector<FakeTrayCall> tray_calls;
     std::vector<FakeMessageBox> boxes;
     std::vector<FakeFont> fonts;
     bool folder_answer_set = false;
     std::string folder_answer;
     int folder_count = 0;
+    std::string folder_start;
     int fault_nth[FAULT_COUNT] = {};
     bool fault_always[FAULT_COUNT] = {};
     int fault_calls[FAULT_COUNT] = {};
@@ -71,7 +79,7 @@ void fake_set_tick(uint32_t tick) { fake().tick = tick; }
 void fake_advance(uint32_t ms) { fake().tick += ms; }
 void fake_set_timer_advances_clock(int on) { fake().timer_advances_clock = on != 0; }
 void fake_post(uint32_t message, uint32_t wparam, int32_t lparam) {
-    fake().queue.push_back(PlatMessage{message, wparam, lparam});
+    fake().queue.push_back(PlatMessage{FAKE_WINDOW, message, wparam, lparam});
 }
 int fake_queue_length(void) { return (int)fake().queue.size(); }
 void fake_quit_after(int messages) { fake().quit_after = messages; fake().retrieved = 0; }
@@ -93,6 +101,7 @@ int fake_timer_period(uint32_t id) {
 void fake_set_window_creation_fails(int fails) { fake().window_creation_fails = fails != 0; }
 std::vector<FakeTextCall> &fake_text_calls(void) { return fake().text_calls; }
 std::vector<FakeShellCall> &fake_shell_calls(void) { return fake().shell_calls; }
+std::vector<FakeShowCall> &fake_show_calls(void) { return fake().show_calls; }
 std::vector<FakeTrayCall> &fake_tray_calls(void) { return fake().tray_calls; }
 std::vector<FakeMessageBox> &fake_message_boxes(void) { return fake().boxes; }
 const FakeFont *fake_font(plat_font font) {
@@ -104,6 +113,7 @@ void fake_set_folder_answer(const char *path) {
     fake().folder_answer = path ? path : "";
 }
 int fake_folder_chooser_count(void) { return fake().folder_count; }
+const std::string &fake_folder_chooser_start(void) { return fake().folder_start; }
 void fake_fail(FakeFault kind, int nth, int always) {
     fake().fault_nth[kind] = nth;
     fake().fault_always[kind] = always != 0;
@@ -130,36 +140,45 @@ int plat_get_message(PlatMessage *msg) {
         return 1;
     }
     if (f.quit_posted) {
-        *msg = PlatMessage{PLAT_WM_QUIT, (uint32_t)f.quit_code, 0};
+        f.quit_posted = false;
+        *msg = PlatMessage{0, PLAT_WM_QUIT, (uint32_t)f.quit_code, 0};
         return 0;
     }
-    if (f.paint_pending && f.window.exists) {
-        f.paint_pending = false;
-        *msg = PlatMessage{PLAT_WM_PAINT, 0, 0};
+    // The paint comes back until plat_begin_paint validates it, and waits
+    // while the window is hidden.
+    if (f.paint_pending && f.window.exists && f.window.shown) {
+        *msg = PlatMessage{FAKE_WINDOW, PLAT_WM_PAINT, 0, 0};
         return 1;
     }
     if (!f.timers.empty() && f.window.exists) {
         auto it = f.timers.begin();
         if (f.timer_advances_clock) f.tick += it->second;
-        *msg = PlatMessage{PLAT_WM_TIMER, it->first, 0};
+        *msg = PlatMessage{FAKE_WINDOW, PLAT_WM_TIMER, it->first, 0};
         return 1;
     }
     // Nothing could ever arrive: end the loop rather than hang a test.
-    *msg = PlatMessage{PLAT_WM_QUIT, 0, 0};
+    *msg = PlatMessage{0, PLAT_WM_QUIT, 0, 0};
     return 0;
 }
 
+// The message goes to the window it names; one for no window, or for a
+// window that is gone, reaches no procedure.
 void plat_dispatch_message(const PlatMessage *msg) {
     Fake &f = fake();
-    if (f.proc && f.window.exists) f.proc(1, msg->message, msg->wparam, msg->lparam);
+    if (!msg || msg->message == PLAT_WM_QUIT) return;
+    if (f.proc && f.window.exists && msg->window == FAKE_WINDOW)
+        f.proc(msg->window, msg->message, msg->wparam, msg->lparam);
 }
 
+// As PostQuitMessage: a flag, not a queue entry.  plat_get_message returns
+// the quit message once the queue is empty (ahead of paint and timer), once.
 void plat_post_quit(int exit_code) {
-    fake().queue.push_back(PlatMessage{PLAT_WM_QUIT, (uint32_t)exit_code, 0});
+    fake().quit_posted = true;
+    fake().quit_code = exit_code;
 }
 
-void plat_post_message(plat_window, uint32_t message, uint32_t wparam, int32_t lparam) {
-    fake_post(message, wparam, lparam);
+void plat_post_message(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
+    fake().queue.push_back(PlatMessage{window, message, wparam, lparam});
 }
 
 int32_t plat_default_window_proc(plat_window, uint32_t, uint32_t, int32_t) { return 0; }
@@ -192,12 +211,20 @@ plat_window plat_create_window(const char *class_name, const char *title, int x,
     f.window.width = width;
     f.window.height = height;
     f.window.cursor = f.class_cursor;
-    return 1;
+    return FAKE_WINDOW;
 }
 
-void plat_destroy_window(plat_window) {
-    fake().window.exists = false;
-    fake().window.shown = false;
+// As DestroyWindow does, WM_DESTROY reaches the procedure whether the
+// window was ever shown or not.
+void plat_destroy_window(plat_window window) {
+    Fake &f = fake();
+    if (window != FAKE_WINDOW || !f.window.exists) return;
+    if (f.proc) f.proc(window, PLAT_WM_DESTROY, 0, 0);
+    FakeWindow &w = f.window;
+    w.destroyed_with_back_buffer = !w.back_buffer.empty();
+    w.exists = false;
+    w.shown = false;
+    f.paint_pending = false;
 }
 
 void plat_show_window(plat_window, int show) { fake().window.shown = show != 0; }
@@ -236,9 +263,41 @@ int plat_set_timer(plat_window, uint32_t id, uint32_t period_ms) {
 void plat_kill_timer(plat_window, uint32_t id) { fake().timers.erase(id); }
 void plat_invalidate(plat_window) { fake().paint_pending = true; }
 
-void plat_present(plat_window, const uint32_t *pixels, int width, int height) {
+void plat_begin_paint(plat_window window) {
+    Fake &f = fake();
+    if (window != FAKE_WINDOW || !f.window.exists) return;
+    f.paint_pending = false;
+    f.window.begin_paint_count++;
+}
+
+void plat_end_paint(plat_window window) {
+    Fake &f = fake();
+    if (window == FAKE_WINDOW && f.window.exists) f.window.end_paint_count++;
+}
+
+uint32_t *plat_create_back_buffer(plat_window window, int width, int height) {
     FakeWindow &w = fake().window;
-    w.presented.assign(pixels, pixels + (size_t)width * (size_t)height);
+    if (window != FAKE_WINDOW || !w.exists || width <= 0 || height <= 0 ||
+        width > BACK_BUFFER_SIDE_MAX || height > BACK_BUFFER_SIDE_MAX)
+        return nullptr;
+    w.back_buffer.assign((size_t)width * (size_t)height, 0u);
+    w.back_width = width;
+    w.back_height = height;
+    return w.back_buffer.data();
+}
+
+void plat_delete_back_buffer(plat_window window) {
+    FakeWindow &w = fake().window;
+    if (window != FAKE_WINDOW) return;
+    w.back_buffer.clear();
+    w.back_buffer.shrink_to_fit();
+    w.back_width = w.back_height = 0;
+}
+
+void plat_present(plat_window window) {
+    FakeWindow &w = fake().window;
+    if (window != FAKE_WINDOW || !w.exists || w.back_buffer.empty()) return;
+    w.presented = w.back_buffer;
     w.present_count++;
 }
 
@@ -289,14 +348,20 @@ void plat_shell_open(const char *target, const char *params) {
     fake().shell_calls.push_back(FakeShellCall{target ? target : "", params ? params : ""});
 }
 
-int plat_choose_folder(plat_window, const char *, char *out, int cap) {
+void plat_show_in_folder(const char *program, const char *param_prefix, const char *path) {
+    fake().show_calls.push_back(
+        FakeShowCall{program ? program : "", param_prefix ? param_prefix : "", path ? path : ""});
+}
+
+int plat_choose_folder(plat_window, const char *, const char *start_folder, char *out, int cap) {
     Fake &f = fake();
     f.folder_count++;
+    f.folder_start = start_folder ? start_folder : "";
     if (!f.folder_answer_set || cap <= 0) return 0;
+    // As the contract says: a path that does not fit is refused, not cut.
     size_t n = f.folder_answer.size();
-    if (n > (size_t)cap - 1) n = (size_t)cap - 1;
-    memcpy(out, f.folder_answer.data(), n);
-    out[n] = 0;
+    if (n > (size_t)cap - 1) return 0;
+    memcpy(out, f.folder_answer.data(), n + 1);
     return 1;
 }
 
@@ -338,9 +403,9 @@ uint32_t plat_write_at(plat_file file, int64_t offset, const void *buffer, uint3
 // -------------------------------------------------------------- sockets
 
 int plat_net_start(void) { return 1; }
-int plat_resolve(const char *host, uint32_t *address) {
+int plat_resolve(const char *host, uint32_t *address, int timeout_ms) {
     if (injected(FAULT_RESOLVE)) return 0;
-    return posix_resolve(host, address);
+    return posix_resolve(host, address, timeout_ms);
 }
 plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected) {
     if (injected(FAULT_CONNECT)) {

@@ -1,9 +1,10 @@
 // fake_platform.h - controls of the deterministic test backend.
 //
 // The clock moves only when a test says so; messages, clipboard, keys,
-// cursor and folder-chooser answers are scripted; shell, tray, text and
-// message-box calls are recorded; files and sockets are real (POSIX) but the
-// Nth write, connect or receive can be made to fail or come up short.
+// cursor and folder-chooser answers are scripted; shell, show-in-folder,
+// tray, text and message-box calls are recorded; files and sockets are real
+// (POSIX) but the Nth write, connect or receive can be made to fail or come
+// up short.
 // Text uses a fixed-width font: every character is FAKE_CHAR_WIDTH pixels
 // wide and the font's height high.
 #pragma once
@@ -16,8 +17,8 @@
 
 static const int FAKE_CHAR_WIDTH = 6;
 
-// Everything back to its start: empty queue, tick 0, no keys, no clipboard,
-// no window, no faults, records cleared.
+// Everything back to its start: empty queue, no quit posted, tick 0, no
+// keys, no clipboard, no window, no faults, records cleared.
 void fake_reset(void);
 
 // ---- clock
@@ -27,6 +28,7 @@ void fake_advance(uint32_t ms);
 void fake_set_timer_advances_clock(int on);
 
 // ---- messages
+// Posts a message to the fake's window.
 void fake_post(uint32_t message, uint32_t wparam, int32_t lparam);
 int fake_queue_length(void);
 // After this many messages have been retrieved, plat_get_message returns the
@@ -53,8 +55,12 @@ struct FakeWindow {
     int x, y, width, height;
     std::vector<PlatRect> region;
     PlatCursor cursor;
-    std::vector<uint32_t> presented;   // last picture given to plat_present
+    std::vector<uint32_t> back_buffer; // from plat_create_back_buffer; empty = none
+    int back_width, back_height;
+    bool destroyed_with_back_buffer;   // the window went while its buffer lived
+    std::vector<uint32_t> presented;   // the back buffer as plat_present last copied it
     int present_count;
+    int begin_paint_count, end_paint_count;
 };
 const FakeWindow &fake_window(void);
 // 1 while a timer with that id is set on the window; period in ms.
@@ -66,6 +72,8 @@ struct FakeTextCall { int x, y; std::string text; uint32_t colour; plat_font fon
 std::vector<FakeTextCall> &fake_text_calls(void);
 struct FakeShellCall { std::string target, params; };
 std::vector<FakeShellCall> &fake_shell_calls(void);
+struct FakeShowCall { std::string program, prefix, path; };   // plat_show_in_folder
+std::vector<FakeShowCall> &fake_show_calls(void);
 struct FakeTrayCall { PlatTrayCommand command; std::string tip; uint32_t callback; };
 std::vector<FakeTrayCall> &fake_tray_calls(void);
 struct FakeMessageBox { std::string text, caption; };
@@ -76,6 +84,8 @@ const FakeFont *fake_font(plat_font font);   // null for 0 or unknown
 // ---- folder chooser: the next answer (null = cancelled)
 void fake_set_folder_answer(const char *path);
 int fake_folder_chooser_count(void);
+// The start folder the chooser was last opened with ("" for none).
+const std::string &fake_folder_chooser_start(void);
 
 // ---- I/O faults.  An operation counted from now: the nth (1-based) call
 // fails; with `always` every call from the nth on fails.

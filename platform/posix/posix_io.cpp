@@ -15,7 +15,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <new>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -130,8 +132,33 @@ int posix_directory_exists(const char *path) {
 
 // ---------------------------------------------------------------- sockets
 
-int posix_resolve(const char *host, uint32_t *address) {
-    if (!host || !*host) return 0;
+// getaddrinfo has no time limit of its own: a name server that does not
+// answer holds it for as long as the resolver's retries take.  So each
+// look-up runs on a worker thread, and the caller stops waiting after
+// timeout_ms; an abandoned worker finishes on its own and frees its job.
+// At most LOOKUP_WORKERS_MAX workers exist at a time: a call that finds them
+// all still busy (the name server is hanging) fails at once instead of
+// starting more.  A dotted address needs no worker.
+
+namespace {
+
+const int LOOKUP_WORKERS_MAX = 4;
+
+struct LookupJob {
+    char host[256];
+    PosixLookup lookup;
+    uint32_t address;
+    int found;
+    bool done;        // the worker has finished (guarded by lookup_lock)
+    bool abandoned;   // the caller stopped waiting: the worker frees the job
+};
+
+pthread_mutex_t lookup_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t lookup_finished;
+pthread_once_t lookup_once = PTHREAD_ONCE_INIT;
+int lookup_workers = 0;
+
+int system_lookup(const char *host, uint32_t *address) {
     struct addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
@@ -141,6 +168,103 @@ int posix_resolve(const char *host, uint32_t *address) {
     *address = ((struct sockaddr_in *)result->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(result);
     return 1;
+}
+
+PosixLookup lookup_function = system_lookup;
+
+// The waits are measured on the monotonic clock: a wall-clock jump must
+// not stretch or cut them.
+void lookup_init(void) {
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&lookup_finished, &attr);
+    pthread_condattr_destroy(&attr);
+}
+
+void *lookup_worker(void *arg) {
+    LookupJob *job = (LookupJob *)arg;
+    uint32_t address = 0;
+    int found = job->lookup(job->host, &address);
+    pthread_mutex_lock(&lookup_lock);
+    lookup_workers--;
+    if (job->abandoned) {
+        delete job;
+    } else {
+        job->address = address;
+        job->found = found;
+        job->done = true;
+    }
+    pthread_cond_broadcast(&lookup_finished);
+    pthread_mutex_unlock(&lookup_lock);
+    return nullptr;
+}
+
+}  // namespace
+
+void posix_set_lookup(PosixLookup lookup) {
+    pthread_mutex_lock(&lookup_lock);
+    lookup_function = lookup ? lookup : system_lookup;
+    pthread_mutex_unlock(&lookup_lock);
+}
+
+int posix_lookups_running(void) {
+    pthread_mutex_lock(&lookup_lock);
+    int running = lookup_workers;
+    pthread_mutex_unlock(&lookup_lock);
+    return running;
+}
+
+int posix_resolve(const char *host, uint32_t *address, int timeout_ms) {
+    if (!host || !*host || strlen(host) >= sizeof(LookupJob::host)) return 0;
+    struct in_addr dotted;
+    if (inet_pton(AF_INET, host, &dotted) == 1) {
+        *address = dotted.s_addr;
+        return 1;
+    }
+    pthread_once(&lookup_once, lookup_init);
+    LookupJob *job = new (std::nothrow) LookupJob();
+    if (!job) return 0;
+    strcpy(job->host, host);
+
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    if (timeout_ms < 0) timeout_ms = 0;
+    deadline.tv_sec += timeout_ms / 1000;
+    deadline.tv_nsec += (long)(timeout_ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec++;
+        deadline.tv_nsec -= 1000000000L;
+    }
+
+    pthread_mutex_lock(&lookup_lock);
+    job->lookup = lookup_function;
+    pthread_t thread;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    bool started = lookup_workers < LOOKUP_WORKERS_MAX &&
+                   pthread_create(&thread, &attr, lookup_worker, job) == 0;
+    pthread_attr_destroy(&attr);
+    if (!started) {
+        pthread_mutex_unlock(&lookup_lock);
+        delete job;
+        return 0;
+    }
+    lookup_workers++;
+    while (!job->done) {
+        if (pthread_cond_timedwait(&lookup_finished, &lookup_lock, &deadline) == ETIMEDOUT) break;
+    }
+    int found = 0;
+    if (job->done) {
+        found = job->found;
+        if (found) *address = job->address;
+        delete job;
+    } else {
+        job->abandoned = true;
+    }
+    pthread_mutex_unlock(&lookup_lock);
+    return found;
 }
 
 // Connects without blocking for longer than timeout_ms: a silent or

@@ -1,7 +1,8 @@
-// posix_io.h - files, sockets and the clock on POSIX systems.  Used by the
-// Qt backend and by the test backend (which wraps them with fault
-// injection).  Handles are the file descriptor plus one, so that 0 never
-// names a valid file or socket.
+// posix_io.h - files, sockets and the clock on POSIX systems.  The platform
+// operations of the Qt program and the list tool forward to them
+// (posix_plat_shared.cpp, posix_plat_direct.cpp); the test backend wraps
+// some with fault injection.  Handles are the file descriptor plus one, so
+// that 0 never names a valid file or socket; only platform/ knows that.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,16 @@ void posix_close(plat_file file);
 int posix_create_directory(const char *path);
 int posix_directory_exists(const char *path);
 
-int posix_resolve(const char *host, uint32_t *address);
+// Looks host up within timeout_ms (see posix_io.cpp for how).
+int posix_resolve(const char *host, uint32_t *address, int timeout_ms);
+// The blocking look-up posix_resolve runs on its worker threads; null puts
+// back the system's (getaddrinfo).  Tests put a slow one in its place to
+// stand for a name server that hangs.
+typedef int (*PosixLookup)(const char *host, uint32_t *address);
+void posix_set_lookup(PosixLookup lookup);
+// Look-up workers still running (an abandoned one runs until its look-up
+// returns).
+int posix_lookups_running(void);
 plat_socket posix_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected);
 int posix_send(plat_socket s, const void *data, int length);
 uint32_t posix_readable(plat_socket s);

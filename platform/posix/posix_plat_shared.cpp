@@ -1,7 +1,7 @@
 // posix_plat_shared.cpp - the platform operations that every Linux backend
-// takes straight from POSIX.  The operations a backend treats its own way
-// (opening, writing, connecting, receiving: the test backend can fail them
-// on purpose) stay in the backend.
+// takes straight from POSIX.  The operations the test backend treats its own
+// way (opening, writing, connecting, receiving: it can fail them on purpose)
+// are in the test backend, and in posix_plat_direct.cpp for the others.
 #include "platform/posix/posix_io.h"
 
 plat_file plat_open_read(const char *path) { return posix_open_read(path); }

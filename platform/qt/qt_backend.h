@@ -4,7 +4,7 @@
 //   qt_window.cpp   application, message queue, timers, the window, input
 //   qt_desktop.cpp  clipboard, shell, dialogs, icons, tray
 //   qt_text.cpp     fonts and text drawing
-//   qt_io.cpp       files, sockets and the clock (POSIX)
+// Files, sockets and the clock come from POSIX (platform/posix/).
 // Everything runs on the GUI thread.
 #pragma once
 

@@ -122,10 +122,13 @@ static void open_folder_of(const QString &file) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absolutePath()));
 }
 
-// Shows a file selected in its folder.  The file manager's D-Bus service
-// can select it; where none answers, the folder is opened instead.  The call
-// is asynchronous: a file manager being started must not freeze the window.
-static void show_in_folder(const char *path) {
+// The freedesktop file manager's D-Bus service can select the file; where
+// none answers, the folder is opened instead.  The program name and option
+// are for systems that run their file manager as a program: not needed here.
+// The call is asynchronous: a file manager being started must not freeze
+// the window.
+void plat_show_in_folder(const char *program, const char *param_prefix, const char *path) {
+    if (!path || !*path || !qt_app_ready()) return;
     QString file = QFileInfo(QString::fromUtf8(path)).absoluteFilePath();
 #ifdef QT_DBUS_LIB
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -150,12 +153,6 @@ static void show_in_folder(const char *path) {
 
 void plat_shell_open(const char *target, const char *params) {
     if (!target || !*target || !qt_app_ready()) return;
-    const size_t prefix_length = strlen(PLAT_SHOW_FILE_PREFIX);
-    if (strcmp(target, PLAT_SHOW_FILE_PROGRAM) == 0 && params &&
-        strncmp(params, PLAT_SHOW_FILE_PREFIX, prefix_length) == 0) {
-        if (params[prefix_length]) show_in_folder(params + prefix_length);
-        return;
-    }
     if (!params || !*params) {
         QDesktopServices::openUrl(url_of(target));
         return;
@@ -182,10 +179,12 @@ void plat_message_box(const char *text, const char *caption) {
     qt_modal_leave(&box);
 }
 
-int plat_choose_folder(plat_window owner, const char *title, char *out, int cap) {
+int plat_choose_folder(plat_window owner, const char *title, const char *start_folder,
+                       char *out, int cap) {
     if (!out || cap <= 0 || !qt_app_ready()) return 0;
-    QFileDialog dialog(qt_widget_of(owner), QString::fromUtf8(title ? title : ""),
-                       QDir::homePath());
+    QString start = QString::fromUtf8(start_folder ? start_folder : "");
+    if (start.isEmpty() || !QFileInfo(start).isDir()) start = QDir::homePath();
+    QFileDialog dialog(qt_widget_of(owner), QString::fromUtf8(title ? title : ""), start);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     // The owner stays on top; its dialog must not open behind it.
@@ -196,7 +195,8 @@ int plat_choose_folder(plat_window owner, const char *title, char *out, int cap)
     if (result != QDialog::Accepted) return 0;
     QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return 0;
-    QByteArray path = QFile::encodeName(QDir::toNativeSeparators(chosen.first()));
+    // Paths at the seam are UTF-8, whatever the locale says.
+    QByteArray path = QDir::toNativeSeparators(chosen.first()).toUtf8();
     // A path that does not fit is refused rather than cut: a cut path names
     // another folder, and downloads would go there.
     if (path.isEmpty() || path.size() >= (qsizetype)cap) return 0;

@@ -72,27 +72,21 @@ struct TimerEntry {
 struct WindowEntry {
     QWidget *widget;           // null once destroyed
     int class_index;
-    bool ever_shown;
     bool destroy_sent;         // WM_DESTROY went out (at most once)
     bool paint_pending;
     QRegion shape;             // the window region; empty = the whole window
-    QImage picture;            // last presented picture
+    QImage back_buffer;        // the program draws here (RGB32, top byte 0)
+    QImage picture;            // the back buffer as last presented (top byte 0xFF)
     std::vector<TimerEntry> timers;
-};
-
-struct QueuedMessage {
-    plat_window window;        // 0 for a message to no window
-    PlatMessage msg;
 };
 
 struct BackendState {
     QApplication *app = nullptr;
     std::vector<ClassEntry> classes;
     std::vector<WindowEntry> windows;    // handle = index + 1
-    std::deque<QueuedMessage> queue;
+    std::deque<PlatMessage> queue;       // window 0 = a message to no window
     bool quit_pending = false;
     int quit_code = 0;
-    plat_window last_window = 0;         // window of the last retrieved message
     bool presenting = false;             // plat_present is repainting
     bool keys[256] = {};                 // keys seen down by our window
     std::vector<QDialog *> modal_stack;  // open modal dialogs, innermost last
@@ -129,12 +123,19 @@ int32_t pack_point(int x, int y) {
 }
 
 void post(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
-    QueuedMessage q;
-    q.window = window;
-    q.msg.message = message;
-    q.msg.wparam = wparam;
-    q.msg.lparam = lparam;
-    g.queue.push_back(q);
+    PlatMessage m;
+    m.window = window;
+    m.message = message;
+    m.wparam = wparam;
+    m.lparam = lparam;
+    g.queue.push_back(m);
+}
+
+void set_message(PlatMessage *out, plat_window window, uint32_t message, uint32_t wparam) {
+    out->window = window;
+    out->message = message;
+    out->wparam = wparam;
+    out->lparam = 0;
 }
 
 } // namespace
@@ -225,7 +226,6 @@ void plat_finish(void) {
     g.windows.clear();
     g.queue.clear();
     g.quit_pending = false;
-    g.last_window = 0;
     memset(g.keys, 0, sizeof g.keys);
     if (g.signal_notifier) {
         signal(SIGTERM, SIG_DFL);
@@ -243,7 +243,7 @@ void plat_finish(void) {
 
 // ---------------------------------------------------------------- [QUEUE]
 
-static bool take_next(QueuedMessage *out) {
+static bool take_next(PlatMessage *out) {
     if (!g.queue.empty()) {
         *out = g.queue.front();
         g.queue.pop_front();
@@ -251,21 +251,16 @@ static bool take_next(QueuedMessage *out) {
     }
     if (g.quit_pending) {
         g.quit_pending = false;
-        out->window = 0;
-        out->msg.message = PLAT_WM_QUIT;
-        out->msg.wparam = (uint32_t)g.quit_code;
-        out->msg.lparam = 0;
+        set_message(out, 0, PLAT_WM_QUIT, (uint32_t)g.quit_code);
         return true;
     }
     // A hidden window gets no WM_PAINT; the request waits until it shows.
+    // As on Windows the paint stays pending, and comes out again, until the
+    // procedure validates it with plat_begin_paint.
     for (size_t i = 0; i < g.windows.size(); i++) {
         WindowEntry &e = g.windows[i];
         if (e.widget && e.paint_pending && e.widget->isVisible()) {
-            e.paint_pending = false;
-            out->window = (plat_window)(i + 1);
-            out->msg.message = PLAT_WM_PAINT;
-            out->msg.wparam = 0;
-            out->msg.lparam = 0;
+            set_message(out, (plat_window)(i + 1), PLAT_WM_PAINT, 0);
             return true;
         }
     }
@@ -275,10 +270,7 @@ static bool take_next(QueuedMessage *out) {
         for (TimerEntry &t : e.timers) {
             if (!t.pending) continue;
             t.pending = false;
-            out->window = (plat_window)(i + 1);
-            out->msg.message = PLAT_WM_TIMER;
-            out->msg.wparam = t.id;
-            out->msg.lparam = 0;
+            set_message(out, (plat_window)(i + 1), PLAT_WM_TIMER, t.id);
             return true;
         }
     }
@@ -287,21 +279,14 @@ static bool take_next(QueuedMessage *out) {
 
 int plat_get_message(PlatMessage *msg) {
     if (!g.app) {
-        msg->message = PLAT_WM_QUIT;
-        msg->wparam = 0;
-        msg->lparam = 0;
+        set_message(msg, 0, PLAT_WM_QUIT, 0);
         return 0;
     }
     // Take in what the system already holds, so that input which has
     // happened comes before the synthesised paint and timer messages.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     for (;;) {
-        QueuedMessage q;
-        if (take_next(&q)) {
-            *msg = q.msg;
-            g.last_window = q.window;
-            return q.msg.message == PLAT_WM_QUIT ? 0 : 1;
-        }
+        if (take_next(msg)) return msg->message == PLAT_WM_QUIT ? 0 : 1;
         // No event loop runs at top level, so objects released with
         // deleteLater are collected here.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -309,14 +294,12 @@ int plat_get_message(PlatMessage *msg) {
     }
 }
 
-// A queued message carries no window, as PlatMessage has no field for it:
-// the window is that of the message plat_get_message returned last.
 void plat_dispatch_message(const PlatMessage *msg) {
     if (!msg || msg->message == PLAT_WM_QUIT) return;
-    WindowEntry *e = entry_of(g.last_window);
+    WindowEntry *e = entry_of(msg->window);
     if (!e) return;
     PlatWindowProc proc = proc_of(e);
-    if (proc) proc(g.last_window, msg->message, msg->wparam, msg->lparam);
+    if (proc) proc(msg->window, msg->message, msg->wparam, msg->lparam);
 }
 
 void plat_post_quit(int exit_code) {
@@ -593,7 +576,6 @@ plat_window plat_create_window(const char *class_name, const char *title,
     WindowEntry e;
     e.widget = nullptr;
     e.class_index = class_index;
-    e.ever_shown = false;
     e.destroy_sent = false;
     e.paint_pending = false;
     g.windows.push_back(e);
@@ -612,7 +594,10 @@ plat_window plat_create_window(const char *class_name, const char *title,
 void plat_destroy_window(plat_window window) {
     WindowEntry *e = entry_of(window);
     if (!e) return;
-    if (e->ever_shown && !e->destroy_sent) {
+    // As DestroyWindow does, whether the window was ever shown or not (the
+    // program posts its quit message from WM_DESTROY).  A window the window
+    // manager closed has had its WM_DESTROY already.
+    if (!e->destroy_sent) {
         e->destroy_sent = true;
         PlatWindowProc proc = proc_of(e);
         if (proc) proc(window, PLAT_WM_DESTROY, 0, 0);
@@ -623,11 +608,11 @@ void plat_destroy_window(plat_window window) {
     e->timers.clear();
     QWidget *widget = e->widget;
     e->widget = nullptr;
+    e->back_buffer = QImage();
     e->picture = QImage();
     e->paint_pending = false;
     widget->hide();
     delete widget;
-    if (g.last_window == window) g.last_window = 0;
 }
 
 void plat_show_window(plat_window window, int show) {
@@ -635,7 +620,6 @@ void plat_show_window(plat_window window, int show) {
     if (!e) return;
     QWidget *widget = e->widget;
     if (show) {
-        e->ever_shown = true;
         widget->show();
         if (!headless_platform()) widget->raise();
     } else {
@@ -697,15 +681,49 @@ void plat_invalidate(plat_window window) {
     if (e) e->paint_pending = true;
 }
 
-void plat_present(plat_window window, const uint32_t *pixels, int width, int height) {
+void plat_begin_paint(plat_window window) {
     WindowEntry *e = entry_of(window);
-    if (!e || !pixels || width <= 0 || height <= 0) return;
+    if (e) e->paint_pending = false;
+}
+
+// Nothing is held between begin and end: the picture reaches the screen
+// through plat_present, whenever the program presents it.
+void plat_end_paint(plat_window window) {}
+
+// The buffer is a QImage whose rows are exactly width pixels apart (RGB32
+// rows need no padding), so its bits are the top-down picture the contract
+// promises.  It is made and kept unshared: bits() on a shared QImage would
+// copy it and leave the program drawing into a picture nobody presents.
+uint32_t *plat_create_back_buffer(plat_window window, int width, int height) {
+    WindowEntry *e = entry_of(window);
+    if (!e || width <= 0 || height <= 0) return nullptr;
+    e->back_buffer = QImage(width, height, QImage::Format_RGB32);
+    if (e->back_buffer.isNull() || e->back_buffer.bytesPerLine() != (qsizetype)width * 4) {
+        e->back_buffer = QImage();
+        return nullptr;
+    }
+    // Not QImage::fill, which sets the top byte of RGB32 pixels to 0xFF.
+    uint32_t *pixels = (uint32_t *)e->back_buffer.bits();
+    memset(pixels, 0, (size_t)e->back_buffer.sizeInBytes());
+    return pixels;
+}
+
+void plat_delete_back_buffer(plat_window window) {
+    WindowEntry *e = entry_of(window);
+    if (e) e->back_buffer = QImage();
+}
+
+void plat_present(plat_window window) {
+    WindowEntry *e = entry_of(window);
+    if (!e || e->back_buffer.isNull()) return;
+    const QImage &buffer = e->back_buffer;
+    const int width = buffer.width(), height = buffer.height();
     if (e->picture.width() != width || e->picture.height() != height)
         e->picture = QImage(width, height, QImage::Format_RGB32);
     // The program leaves the top byte undefined; Qt wants it 0xFF for RGB32.
     for (int row = 0; row < height; row++) {
         uint32_t *dst = (uint32_t *)e->picture.scanLine(row);
-        const uint32_t *src = pixels + (size_t)row * (size_t)width;
+        const uint32_t *src = (const uint32_t *)buffer.constScanLine(row);
         for (int col = 0; col < width; col++) dst[col] = src[col] | 0xFF000000u;
     }
     g.presenting = true;

@@ -103,6 +103,10 @@ TEST_F(StartupTest, good_start_builds_window_timer_shape_and_state) {
     EXPECT_EQ(downloads.item_count, 0);
     EXPECT_EQ(downloads.table_capacity, 100);
     EXPECT_GE(w.present_count, 1);
+    // The program draws into the backend's back buffer of the window's size.
+    EXPECT_EQ(w.back_width, 288);
+    EXPECT_EQ(w.back_height, 417);
+    EXPECT_EQ(app_state.back_buffer, w.back_buffer.data());
     // The folder is created when missing; the skin pixels are released.
     EXPECT_TRUE(plat_directory_exists("dl"));
     EXPECT_EQ(app_state.skin_pixels, nullptr);
@@ -116,6 +120,13 @@ TEST_F(StartupTest, good_start_builds_window_timer_shape_and_state) {
     EXPECT_EQ(bold->weight, 800);
     ASSERT_NE(fake_font(app_state.font_text), nullptr);
     EXPECT_EQ(fake_font(app_state.font_text)->face, "Thoma");
+
+    // Shut-down gives the back buffer back before the window goes.
+    shutdown();
+    EXPECT_FALSE(w.exists);
+    EXPECT_TRUE(w.back_buffer.empty());
+    EXPECT_FALSE(w.destroyed_with_back_buffer);
+    EXPECT_EQ(app_state.back_buffer, nullptr);
 }
 
 TEST_F(StartupTest, list_file_is_held_while_running) {
@@ -168,6 +179,40 @@ TEST_F(ProgramTest, no_save_without_a_shown_tick) {
     fake_post(PLAT_WM_QUIT, 0, 0);
     EXPECT_EQ(run_program(), 0);
     EXPECT_EQ(read_file(dir.file("list.o")), original);
+}
+
+// The window procedure validates every paint, drawn or not: with the
+// drawing off (window_shown 0) while the system still shows the window, a
+// paint left pending would come back ahead of every timer message and the
+// engine would never run.
+TEST_F(ProgramTest, paint_is_validated_whether_drawn_or_not_and_the_heartbeat_goes_on) {
+    write_file(dir.file("list.o"), make_list(10, 20, 2, 0, ""));
+    ASSERT_EQ(startup(), 1);
+    plat_show_window(app_state.window, 1);
+    auto run_messages = [](int n) {
+        PlatMessage msg;
+        for (int k = 0; k < n && plat_get_message(&msg); k++) {
+            app_state.current_message = msg;
+            plat_dispatch_message(&msg);
+        }
+    };
+
+    app_state.window_shown = 0;
+    plat_invalidate(app_state.window);
+    int presents = fake_window().present_count;
+    run_messages(4);
+    EXPECT_EQ(app_state.tick_count, 3) << "the paint once, then a timer message every time";
+    EXPECT_EQ(fake_window().begin_paint_count, 1);
+    EXPECT_EQ(fake_window().end_paint_count, 1);
+    EXPECT_EQ(fake_window().present_count, presents) << "nothing drawn while window_shown is 0";
+
+    app_state.window_shown = 1;
+    plat_invalidate(app_state.window);
+    run_messages(2);
+    EXPECT_EQ(app_state.tick_count, 4);
+    EXPECT_EQ(fake_window().begin_paint_count, 2);
+    EXPECT_EQ(fake_window().end_paint_count, 2);
+    EXPECT_GT(fake_window().present_count, presents);
 }
 
 }  // namespace

@@ -94,9 +94,12 @@ TEST_F(StringsTableTest, entries_are_plain_texts_of_their_lengths_after_both_bat
     EXPECT_STREQ(string_entry(STR_REDIRECT_HEADER), "Location:");
     EXPECT_STREQ(string_entry(STR_LENGTH_HEADER), "Content-Length:");
     EXPECT_STREQ(string_entry(STR_WEB_PAGE), "http://quorvax.example");
-    // The shell hand-over must name the same program the platform provides.
-    EXPECT_STREQ(string_entry(STR_SHOW_PROGRAM), PLAT_SHOW_FILE_PROGRAM);
-    EXPECT_STREQ(string_entry(STR_SHOW_PARAM_PREFIX), PLAT_SHOW_FILE_PREFIX);
+    // The show-file hand-over names the file manager the Windows backend
+    // runs, and the option that selects the file (the path follows it).
+    EXPECT_STREQ(string_entry(STR_SHOW_PROGRAM), "explorer.exe");
+    EXPECT_EQ(string_length(STR_SHOW_PROGRAM), 12);
+    EXPECT_STREQ(string_entry(STR_SHOW_PARAM_PREFIX), "/select,\"");
+    EXPECT_EQ(string_length(STR_SHOW_PARAM_PREFIX), 9);
     // Only the first four placeholder characters are drawn; they must show.
     std::string placeholder = string_entry(STR_SIZE_PLACEHOLDER);
     EXPECT_NE(placeholder.substr(0, 4).find_first_not_of(' '), std::string::npos);

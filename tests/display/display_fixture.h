@@ -34,7 +34,8 @@ protected:
         s.window = plat_create_window("Quorvax", "Quorvax 1.0", WINDOW_LEFT, WINDOW_TOP, WINDOW_WIDTH,
                                       WINDOW_HEIGHT);
         ASSERT_NE(s.window, 0u);
-        s.back_buffer = (uint32_t *)calloc((size_t)WINDOW_WIDTH * WINDOW_HEIGHT, 4);
+        s.back_buffer = plat_create_back_buffer(s.window, WINDOW_WIDTH, WINDOW_HEIGHT);
+        ASSERT_NE(s.back_buffer, nullptr);
         s.skin_bitmap = (uint32_t *)calloc((size_t)476 * SKIN_HEIGHT, 4);
         s.skin_pixels = (uint32_t *)malloc(SKIN_PIXEL_BUFFER_SIZE);
         uint32_t size = 0;
@@ -57,7 +58,7 @@ protected:
 
     void TearDown() override {
         AppState &s = app_state;
-        free(s.back_buffer);
+        if (s.back_buffer) plat_delete_back_buffer(s.window);
         free(s.skin_bitmap);
         free(s.visible_rows);
         s.back_buffer = s.skin_bitmap = nullptr;

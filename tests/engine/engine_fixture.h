@@ -67,7 +67,8 @@ struct EngineFixture : testing::Test {
     // One message: the clock moves by ms, then one engine step.
     static void step(uint32_t ms = 25) {
         fake_advance(ms);
-        app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
+        app_state.current_message =
+        PlatMessage{app_state.window, PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
         per_message_step(nullptr, nullptr);
         run_engine_step();
     }

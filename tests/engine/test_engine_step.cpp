@@ -296,7 +296,8 @@ TEST_F(EngineStepTest, timer_message_runs_one_engine_step_while_the_window_is_hi
     no_network();
     app_state.window_shown = 0;
     fake_advance(25);
-    app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
+    app_state.current_message =
+        PlatMessage{app_state.window, PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
     per_message_step(nullptr, nullptr);
     main_window_proc(app_state.window, PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0);
     EXPECT_EQ((uint32_t)Connecting, item(0).state);  // started by that step's sample
@@ -354,7 +355,8 @@ TEST_F(KeyLatchTest, backspace_held_with_a_digit_repeats_at_every_message) {
 TEST_F(KeyLatchTest, per_message_step_reads_the_clock_and_leaves_the_key_handled) {
     fake_set_tick(123456);
     fake_set_key('0', 1);
-    app_state.current_message = PlatMessage{PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
+    app_state.current_message =
+        PlatMessage{app_state.window, PLAT_WM_TIMER, PROGRAM_TIMER_ID, 0};
     per_message_step(nullptr, nullptr);
     EXPECT_EQ(123456u, app_state.now_tick);
     EXPECT_EQ(-'0', app_state.pending_key);

@@ -2,6 +2,7 @@
 // the menu's page and file commands, removal (menu, Delete key, automatic)
 // with the list file rewritten, and interrupted transfers taken up after a
 // restart.
+#include "app/strings.h"
 #include "engine/engine_fixture.h"
 #include "ui/list_view.h"
 
@@ -24,9 +25,10 @@ struct ItemsTest : EngineFixture {
     }
     static void press_delete(int32_t selected) {
         downloads.selected_item = selected;
-        app_state.current_message = PlatMessage{PLAT_WM_KEYDOWN, (uint32_t)PLAT_VK_DELETE, 0};
+        app_state.current_message =
+            PlatMessage{app_state.window, PLAT_WM_KEYDOWN, (uint32_t)PLAT_VK_DELETE, 0};
         per_message_step(nullptr, nullptr);
-        app_state.current_message = PlatMessage{0, 0, 0};
+        app_state.current_message = PlatMessage{0, 0, 0, 0};
     }
     static std::vector<std::string> addresses() {
         std::vector<std::string> a;
@@ -149,14 +151,24 @@ TEST_F(ItemsTest, menu_opens_the_page_and_shows_an_existing_file) {
     menu(4, 0);
     ASSERT_EQ(1u, fake_shell_calls().size());
     EXPECT_EQ("http://vidcue.test/watch/a?x=1", fake_shell_calls()[0].target);
+    // Showing the file is the platform's show-in-folder, with the string
+    // table's program and option and the file's path.
     menu(5, 0);
-    ASSERT_EQ(2u, fake_shell_calls().size());
-    EXPECT_EQ(PLAT_SHOW_FILE_PROGRAM, fake_shell_calls()[1].target);
-    EXPECT_EQ(std::string(PLAT_SHOW_FILE_PREFIX) + "./clip 1A2B.flv", fake_shell_calls()[1].params);
+    EXPECT_EQ(1u, fake_shell_calls().size());
+    ASSERT_EQ(1u, fake_show_calls().size());
+    EXPECT_EQ("./clip 1A2B.flv", fake_show_calls()[0].path);
+    EXPECT_EQ(string_entry(STR_SHOW_PROGRAM), fake_show_calls()[0].program);
+    EXPECT_EQ(string_entry(STR_SHOW_PARAM_PREFIX), fake_show_calls()[0].prefix);
     menu(5, 1);  // no file: nothing to show
     menu(4, 7);  // no such item
-    EXPECT_EQ(2u, fake_shell_calls().size());
+    EXPECT_EQ(1u, fake_shell_calls().size());
+    EXPECT_EQ(1u, fake_show_calls().size());
     EXPECT_EQ(2, downloads.item_count);
+    // The same program with other parameters is simply run.
+    per_message_step(string_entry(STR_SHOW_PROGRAM), "/e,C:\\");
+    EXPECT_EQ(1u, fake_show_calls().size());
+    ASSERT_EQ(2u, fake_shell_calls().size());
+    EXPECT_EQ("/e,C:\\", fake_shell_calls()[1].params);
 }
 
 TEST_F(ItemsTest, removal_from_the_menu_rewrites_the_list_and_its_count) {

@@ -1,41 +1,40 @@
-// The stream transfer fed through a local socket pair: where the headers
+// The stream transfer fed through a loopback connection: where the headers
 // end, what reaches the file and the list, the flush rule, completion, and
 // writes the disk does not take.
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "engine/engine_fixture.h"
+#include "support/seam_connection.h"
 
 namespace {
 
-// The far end of a connection handed to item 0, whose output file is open.
+// A connection handed to item 0, whose output file is open; the test
+// writes into its far end.
 struct TransferTest : EngineFixture {
-    int far_end = -1;
+    // The largest answer a test writes at once (read in one step).
+    static const size_t LARGEST_SEND = 100000;
+    SeamConnection connection;
 
     // Item 0 in ReceivingHeaders (or the given state) with a connection, a
     // buffer, an open empty output file and totalSize known.
     void open_transfer(uint32_t total, uint32_t state = ReceivingHeaders, uint32_t done = 0) {
         start({engine_item("vidcue.test/watch/t", 3, Queued, done, total, "t.flv")}, 1);
         go_online();
-        int fds[2];
-        ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
-        far_end = fds[1];
+        ASSERT_TRUE(seam_connect(&connection, LARGEST_SEND));
         DownloadItem &it = item(0);
         it.state = state;
         it.requestStage = 2;
-        it.socket = (uint32_t)fds[0] + 1;  // the platform's handle for the descriptor
+        it.socket = connection.socket;
         it.buffer = buffer_alloc();
         it.lastActivityTick = app_state.now_tick;
         it.file = plat_create_new_rw(output_path(0).c_str());
         ASSERT_NE(PLAT_INVALID_FILE, it.file);
     }
     void TearDown() override {
-        if (far_end >= 0) close(far_end);
+        seam_close_peer(&connection);
         EngineFixture::TearDown();
     }
-    void send_text(const std::string &bytes) {
-        ASSERT_EQ((ssize_t)bytes.size(), write(far_end, bytes.data(), bytes.size()));
-    }
+    // The bytes are all readable when this returns, as they would be in one
+    // read of a socket pair.
+    void send_text(const std::string &bytes) { ASSERT_TRUE(seam_send(connection, bytes)); }
     std::string file_bytes() { return read_file(output_path(0)); }
 };
 

@@ -11,12 +11,17 @@
 
 namespace {
 
+// The probe's wait for an answer once connected (ui/probe.cpp).
+const double PROBE_ANSWER_WAIT_SECONDS = 3.0;
+
 struct ProbeTest : WebFixture {
+    double seconds = 0;   // how long the last timed probe held the thread
+
     // Runs one probe and notes how long it held the thread.
     int timed_probe(const char *what) {
         auto begin = std::chrono::steady_clock::now();
         int result = probe_connectivity();
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         RecordProperty(std::string(what) + "_seconds", std::to_string(seconds));
         return result;
     }
@@ -59,6 +64,8 @@ TEST_F(ProbeTest, a_target_that_accepts_and_stays_silent_counts_as_a_failure) {
     app_state.probe_target = 1;
     EXPECT_EQ(0, timed_probe("silent_after_connect"));
     EXPECT_EQ(2, app_state.probe_target);
+    // Connected, the probe gives the answer its full wait.
+    EXPECT_GE(seconds, PROBE_ANSWER_WAIT_SECONDS * 0.9);
 }
 
 TEST_F(ProbeTest, a_target_that_never_completes_the_handshake_counts_as_a_failure) {
@@ -68,6 +75,11 @@ TEST_F(ProbeTest, a_target_that_never_completes_the_handshake_counts_as_a_failur
     app_state.probe_target = 2;
     EXPECT_EQ(0, timed_probe("silent_handshake"));
     EXPECT_EQ(0, app_state.probe_target);
+    // The connect's bound, and no answer wait on top of it: nothing can
+    // answer on a connection that was never made.  (Loose: only the answer
+    // wait's absence is measured.)
+    const double connect_bound = CONNECT_TIMEOUT_MS / 1000.0;
+    EXPECT_LT(seconds, connect_bound + PROBE_ANSWER_WAIT_SECONDS / 2);
     close_silent_listener(&silent);
 }
 

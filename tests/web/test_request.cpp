@@ -50,17 +50,18 @@ std::string closing_block_for_proxy() {
 struct RequestTest : WebFixture {
     CaptureListener listener;
     uint32_t slot = 0;
+    int opened = -1;   // what the last open_request returned
     void TearDown() override {
         if (slot) plat_close_socket(slot);
         WebFixture::TearDown();
     }
     std::string direct(const std::string &address, int bare, uint32_t range) {
-        open_request(&slot, 0, address.c_str(), bare, range);
+        opened = open_request(&slot, 0, address.c_str(), bare, range);
         return listener.take();
     }
     std::string proxied(const std::string &address, int bare, uint32_t range) {
         use_loopback_proxy(listener.port);
-        open_request(&slot, 1, address.c_str(), bare, range);
+        opened = open_request(&slot, 1, address.c_str(), bare, range);
         return listener.take();
     }
     std::string here() const { return "127.0.0.1:" + std::to_string(listener.port); }
@@ -69,6 +70,7 @@ struct RequestTest : WebFixture {
 TEST_F(RequestTest, direct_request_names_path_and_www_host_and_ends_with_the_closing_block) {
     std::string got = direct(here() + "/watch/abc?x=1", 0, 0);
     ASSERT_NE(0u, slot) << "connected to the port written in the address";
+    EXPECT_EQ(1, opened) << "connected and sent";
     EXPECT_EQ("GET /watch/abc?x=1 HTTP/1.1\r\n" + entry(STR_HEADER_BLOCK_1) + "Host: www." + here() +
                   "\r\n" + entry(STR_HEADER_BLOCK_2),
               got);
@@ -129,7 +131,7 @@ TEST_F(RequestTest, a_host_that_already_has_www_gets_it_twice_unless_bare) {
 TEST_F(RequestTest, a_host_that_cannot_be_resolved_leaves_zero_and_sends_nothing) {
     fake_fail(FAULT_RESOLVE, 1, 1);
     slot = 12345;
-    open_request(&slot, 0, (here() + "/watch/abc").c_str(), 0, 0);
+    EXPECT_EQ(0, open_request(&slot, 0, (here() + "/watch/abc").c_str(), 0, 0));
     EXPECT_EQ(0u, slot);
     EXPECT_EQ(0, fake_calls(FAULT_CONNECT));
     EXPECT_EQ("", listener.take(200));
@@ -139,7 +141,8 @@ TEST_F(RequestTest, a_malformed_port_counts_as_a_host_that_cannot_be_resolved) {
     for (const char *port : {":0", ":65536", ":8a", ":", ":123456", ":-1"}) {
         SCOPED_TRACE(port);
         slot = 7;
-        open_request(&slot, 0, (std::string("127.0.0.1") + port + "/x").c_str(), 0, 0);
+        std::string address = std::string("127.0.0.1") + port + "/x";
+        EXPECT_EQ(0, open_request(&slot, 0, address.c_str(), 0, 0));
         EXPECT_EQ(0u, slot);
     }
     EXPECT_EQ(0, fake_calls(FAULT_RESOLVE)) << "no lookup is made for a bad port";
@@ -153,13 +156,15 @@ TEST_F(RequestTest, proxy_mode_connects_to_the_octets_without_a_lookup) {
     fake_fail(FAULT_RESOLVE, 1, 1);   // a lookup would fail the request
     std::string got = proxied("no-such-host.test/watch/abc", 0, 0);
     EXPECT_NE(0u, slot);
+    EXPECT_EQ(1, opened);
     EXPECT_EQ(0, fake_calls(FAULT_RESOLVE));
     EXPECT_EQ(0u, got.find("GET http://www.no-such-host.test/watch/abc HTTP/1.1\r\n"));
 }
 
 TEST_F(RequestTest, a_refused_or_silent_connect_hands_over_a_socket_that_yields_nothing) {
     int closed = closed_loopback_port();
-    open_request(&slot, 0, ("127.0.0.1:" + std::to_string(closed) + "/x").c_str(), 0, 0);
+    std::string refused = "127.0.0.1:" + std::to_string(closed) + "/x";
+    EXPECT_EQ(0, open_request(&slot, 0, refused.c_str(), 0, 0)) << "no connection, nothing sent";
     ASSERT_NE(0u, slot);
     EXPECT_EQ(0u, plat_readable(slot));
     plat_close_socket(slot);
@@ -169,7 +174,8 @@ TEST_F(RequestTest, a_refused_or_silent_connect_hands_over_a_socket_that_yields_
     SilentListener silent;
     ASSERT_TRUE(open_silent_listener(&silent));
     auto begin = std::chrono::steady_clock::now();
-    open_request(&slot, 0, ("127.0.0.1:" + std::to_string(silent.port) + "/x").c_str(), 0, 0);
+    std::string unanswered = "127.0.0.1:" + std::to_string(silent.port) + "/x";
+    EXPECT_EQ(0, open_request(&slot, 0, unanswered.c_str(), 0, 0));
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     RecordProperty("silent_connect_seconds", std::to_string(seconds));
     ASSERT_NE(0u, slot);

@@ -7,7 +7,7 @@
 #include <strings.h>
 
 #include "engine/download_table.h"
-#include "platform/posix/posix_io.h"
+#include "platform/platform.h"
 #include "tools/list/list_tool.h"
 
 static_assert(sizeof(DownloadItem) == TOOL_RECORD_SIZE, "records are written as they stand");
@@ -135,11 +135,11 @@ static int file_error(const char *path, const char *what) {
 // Opens an existing list for writing with the program's lock; reports why
 // when it cannot.
 static plat_file open_for_writing(const char *path) {
-    if (!posix_file_exists(path)) {
+    if (!plat_file_exists(path)) {
         file_error(path, "no such list file");
         return PLAT_INVALID_FILE;
     }
-    plat_file file = posix_open_existing_rw(path);
+    plat_file file = plat_open_existing_rw(path);
     if (file == PLAT_INVALID_FILE)
         file_error(path, "cannot open it for writing: it is held by a running Quorvax "
                          "(quit it first) or not writable");
@@ -149,8 +149,8 @@ static plat_file open_for_writing(const char *path) {
 // Reads the header (up to 656 bytes; the rest zero) and checks the magic.
 static int read_header(plat_file file, const char *path, uint8_t header[TOOL_HEADER_SIZE]) {
     memset(header, 0, TOOL_HEADER_SIZE);
-    posix_seek(file, 0);
-    uint32_t got = posix_read(file, header, TOOL_HEADER_SIZE);
+    plat_seek(file, 0);
+    uint32_t got = plat_read(file, header, TOOL_HEADER_SIZE);
     if (got < 4 || get_le32(header) != TOOL_LIST_MAGIC) {
         file_error(path, "not a list file (wrong magic)");
         return 0;
@@ -159,7 +159,7 @@ static int read_header(plat_file file, const char *path, uint8_t header[TOOL_HEA
 }
 
 static int write_at(plat_file file, int64_t offset, const void *data, uint32_t size) {
-    return posix_seek(file, offset) && posix_write(file, data, size) == size;
+    return plat_seek(file, offset) && plat_write(file, data, size) == size;
 }
 
 static int write_byte(plat_file file, int64_t offset, long long value) {
@@ -189,20 +189,20 @@ int command_init(int argc, char **argv) {
     memcpy(header + OFF_FOLDER, folder, strlen(folder));
 
     plat_file file;
-    if (posix_file_exists(path)) {
+    if (plat_file_exists(path)) {
         if (!v[1]) return file_error(path, "exists already; use --force to replace it");
         file = open_for_writing(path);
         if (file == PLAT_INVALID_FILE) return EXIT_FILE;
-        if (!posix_truncate(file, 0)) {
-            posix_close(file);
+        if (!plat_truncate(file, 0)) {
+            plat_close(file);
             return file_error(path, "cannot empty it");
         }
     } else {
-        file = posix_create_new_rw(path);
+        file = plat_create_new_rw(path);
         if (file == PLAT_INVALID_FILE) return file_error(path, "cannot create it");
     }
     int ok = write_at(file, 0, header, sizeof header);
-    posix_close(file);
+    plat_close(file);
     if (!ok) return file_error(path, "write failed");
     return EXIT_OK;
 }
@@ -313,11 +313,11 @@ int command_show(int argc, char **argv) {
     bool json = v[0] != nullptr;
 
     // Reading needs no lock: the program shares reads.
-    plat_file file = posix_open_read(path);
+    plat_file file = plat_open_read(path);
     if (file == PLAT_INVALID_FILE) return file_error(path, "cannot open it");
     uint8_t header[TOOL_HEADER_SIZE];
     if (!read_header(file, path, header)) {
-        posix_close(file);
+        plat_close(file);
         return EXIT_FILE;
     }
     Settings s;
@@ -327,13 +327,13 @@ int command_show(int argc, char **argv) {
     int32_t wanted = s.count < 0 ? 0 : s.count;
     int32_t present = 0;
     if (json) show_settings_json(&s); else show_settings_text(path, &s);
-    posix_seek(file, TOOL_HEADER_SIZE);
+    plat_seek(file, TOOL_HEADER_SIZE);
     DownloadItem item;
-    while (present < wanted && posix_read(file, &item, sizeof item) == sizeof item) {
+    while (present < wanted && plat_read(file, &item, sizeof item) == sizeof item) {
         if (json) show_item_json(present, &item); else show_item_text(present, &item);
         present++;
     }
-    posix_close(file);
+    plat_close(file);
     if (json) printf("],\"records_in_file\":%d}\n", present);
     fflush(stdout);
 
@@ -397,7 +397,7 @@ int command_add(int argc, char **argv) {
         put_le32(c, (uint32_t)count + 1);
         if (count < 0 || count >= TOOL_MAX_ITEM_COUNT) {
             rc = file_error(path, "its item count leaves no room for another item");
-        } else if (posix_file_size(file) < needed) {
+        } else if (plat_file_size(file) < needed) {
             // Appending after a gap would turn the missing records into items.
             rc = file_error(path, "the file holds fewer records than its count says");
         } else if (!write_at(file, needed, &item, sizeof item) ||
@@ -407,7 +407,7 @@ int command_add(int argc, char **argv) {
             printf("added item %d\n", count);
         }
     }
-    posix_close(file);
+    plat_close(file);
     return rc;
 }
 
@@ -448,7 +448,7 @@ int command_set(int argc, char **argv) {
     if (file == PLAT_INVALID_FILE) return EXIT_FILE;
     uint8_t header[TOOL_HEADER_SIZE];
     if (!read_header(file, path, header)) {
-        posix_close(file);
+        plat_close(file);
         return EXIT_FILE;
     }
     bool ok = true;
@@ -471,7 +471,7 @@ int command_set(int argc, char **argv) {
         ok = ok && write_at(file, OFF_WINDOW_Y, word, 4);
     }
     if (v[FOLDER]) ok = ok && write_folder(file, v[FOLDER]);
-    posix_close(file);
+    plat_close(file);
     if (!ok) return file_error(path, "write failed");
     return EXIT_OK;
 }

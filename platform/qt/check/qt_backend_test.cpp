@@ -9,12 +9,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -25,6 +28,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -52,7 +56,7 @@ int32_t test_proc(plat_window w, uint32_t m, uint32_t wp, int32_t lp) {
     return plat_default_window_proc(w, m, wp, lp);
 }
 
-class QtBackend : public ::testing::Test {
+class QtBackendTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -73,15 +77,24 @@ protected:
         drain();
     }
 
-    // Shows the window and takes in the paint its first exposure asks for.
+    // Shows the window and answers the paint its first exposure asks for.
     void show_settled() {
         plat_show_window(window, 1);
         PlatMessage m;
         for (int i = 0; i < 100; i++) {
             ASSERT_EQ(plat_get_message(&m), 1);
-            if (m.message == PLAT_WM_PAINT) return;
+            if (m.message == PLAT_WM_PAINT) {
+                validate();
+                return;
+            }
         }
         FAIL() << "no WM_PAINT after showing the window";
+    }
+
+    // What a window procedure does with WM_PAINT, drawing nothing.
+    void validate() {
+        plat_begin_paint(window);
+        plat_end_paint(window);
     }
 
     // Retrieves every queued message up to a mark of our own.
@@ -131,7 +144,7 @@ int32_t point(int x, int y) { return (int32_t)(((uint32_t)y << 16) | ((uint32_t)
 
 // ------------------------------------------------------------- messages
 
-TEST_F(QtBackend, posted_messages_then_paint_then_timer_and_quit_before_both) {
+TEST_F(QtBackendTest, posted_messages_then_paint_then_timer_and_quit_before_both) {
     show_settled();
     plat_post_message(window, APP_A, 1, 2);
     plat_post_message(window, APP_B, 3, 4);
@@ -145,10 +158,16 @@ TEST_F(QtBackend, posted_messages_then_paint_then_timer_and_quit_before_both) {
     EXPECT_EQ(b.message, APP_B);
     EXPECT_EQ(b.wparam, 3u);
     EXPECT_EQ(b.lparam, 4);
+    PlatMessage p = next();
+    EXPECT_EQ(p.message, (uint32_t)PLAT_WM_PAINT);
+    EXPECT_EQ(p.window, window);
+    // Not validated: the paint comes back, still ahead of the timer.
     EXPECT_EQ(next().message, (uint32_t)PLAT_WM_PAINT);
+    validate();
     PlatMessage t = next();
     EXPECT_EQ(t.message, (uint32_t)PLAT_WM_TIMER);
     EXPECT_EQ(t.wparam, 7u);
+    EXPECT_EQ(t.window, window);
 
     // The quit message waits for what is queued, but not for paint or timer.
     plat_invalidate(window);
@@ -165,30 +184,74 @@ TEST_F(QtBackend, posted_messages_then_paint_then_timer_and_quit_before_both) {
     plat_kill_timer(window, 7);
 }
 
-TEST_F(QtBackend, dispatch_reaches_the_procedure_of_the_retrieved_message_only) {
+TEST_F(QtBackendTest, messages_name_their_window_and_dispatch_goes_to_the_window_named) {
+    plat_window other = plat_create_window("Quorvax", "other", 0, 0, 10, 10);
+    ASSERT_NE(other, 0u);
     plat_post_message(window, APP_A, 5, 6);
     plat_post_message(0, APP_B, 0, 0);   // a message for no window
-    PlatMessage m = next();
-    plat_dispatch_message(&m);
-    m = next();
-    plat_dispatch_message(&m);
-    ASSERT_EQ(dispatched.size(), 1u);
-    EXPECT_EQ(dispatched[0].window, window);
-    EXPECT_EQ(dispatched[0].message, APP_A);
-    EXPECT_EQ(dispatched[0].wparam, 5u);
-    EXPECT_EQ(dispatched[0].lparam, 6);
+    plat_post_message(other, APP_A, 7, 8);
+    PlatMessage a = next(), b = next(), c = next();
+    EXPECT_EQ(a.window, window);
+    EXPECT_EQ(b.window, 0u);
+    EXPECT_EQ(c.window, other);
+    // Dispatch follows the message, not the order of retrieval.
+    plat_dispatch_message(&c);
+    plat_dispatch_message(&b);
+    plat_dispatch_message(&a);
+    ASSERT_EQ(dispatched.size(), 2u);
+    EXPECT_EQ(dispatched[0].window, other);
+    EXPECT_EQ(dispatched[0].wparam, 7u);
+    EXPECT_EQ(dispatched[1].window, window);
+    EXPECT_EQ(dispatched[1].message, APP_A);
+    EXPECT_EQ(dispatched[1].wparam, 5u);
+    EXPECT_EQ(dispatched[1].lparam, 6);
+
+    // A message for a window that is gone reaches no procedure; the quit
+    // message names no window.
+    plat_destroy_window(other);
+    dispatched.clear();
+    plat_dispatch_message(&c);
+    EXPECT_TRUE(dispatched.empty());
+    plat_post_quit(0);
+    PlatMessage q;
+    EXPECT_EQ(plat_get_message(&q), 0);
+    EXPECT_EQ(q.window, 0u);
 }
 
-TEST_F(QtBackend, presenting_on_paint_asks_for_no_further_paint) {
+TEST_F(QtBackendTest, presenting_on_paint_shows_the_back_buffer_and_asks_for_no_further_paint) {
     show_settled();
-    std::vector<uint32_t> picture(288 * 417, 0x00336699);
+    uint32_t *pixels = plat_create_back_buffer(window, 288, 417);
+    ASSERT_NE(pixels, nullptr);
+    int nonzero = 0;
+    for (int i = 0; i < 288 * 417; i++) nonzero += pixels[i] != 0;
+    EXPECT_EQ(nonzero, 0) << "a fresh back buffer is all 0";
+    for (int i = 0; i < 288 * 417; i++) pixels[i] = 0x00336699;
+    pixels[5 * 288 + 7] = 0x00FF0000;   // top-down: row 5, column 7
     plat_invalidate(window);
     ASSERT_EQ(next().message, (uint32_t)PLAT_WM_PAINT);
-    plat_present(window, picture.data(), 288, 417);
+    plat_begin_paint(window);
+    plat_present(window);
+    plat_end_paint(window);
     EXPECT_EQ(first_synthesised().message, (uint32_t)PLAT_WM_TIMER);
+
+    QImage shown = widget()->grab().toImage();
+    EXPECT_EQ(shown.pixel(0, 0) & 0xFFFFFFu, 0x336699u);
+    EXPECT_EQ(shown.pixel(7, 5) & 0xFFFFFFu, 0xFF0000u);
+    EXPECT_EQ(shown.pixel(287, 416) & 0xFFFFFFu, 0x336699u);
+    // Drawing after the present reaches the window only at the next one.
+    pixels[0] = 0x00000000;
+    EXPECT_EQ(widget()->grab().toImage().pixel(0, 0) & 0xFFFFFFu, 0x336699u);
+    plat_present(window);
+    EXPECT_EQ(widget()->grab().toImage().pixel(0, 0) & 0xFFFFFFu, 0u);
+
+    plat_delete_back_buffer(window);
+    plat_present(window);   // nothing to present: the last picture stays
+    EXPECT_EQ(widget()->grab().toImage().pixel(7, 5) & 0xFFFFFFu, 0xFF0000u);
+    EXPECT_EQ(plat_create_back_buffer(window, 0, 417), nullptr);
+    EXPECT_EQ(plat_create_back_buffer(window + 100, 288, 417), nullptr);
 }
 
-TEST_F(QtBackend, ticks_missed_while_nobody_retrieves_come_out_as_one) {
+TEST_F(QtBackendTest, ticks_missed_while_nobody_retrieves_come_out_as_one) {
     plat_set_timer(window, 4, 10);
     for (int i = 0; i < 6; i++) {
         usleep(20000);
@@ -205,7 +268,7 @@ TEST_F(QtBackend, ticks_missed_while_nobody_retrieves_come_out_as_one) {
     EXPECT_EQ(first_synthesised().wparam, 99u);
 }
 
-TEST_F(QtBackend, hidden_window_gets_its_paint_when_shown) {
+TEST_F(QtBackendTest, hidden_window_gets_its_paint_when_shown) {
     plat_invalidate(window);
     EXPECT_EQ(first_synthesised().message, (uint32_t)PLAT_WM_TIMER);
     plat_show_window(window, 1);
@@ -216,7 +279,7 @@ TEST_F(QtBackend, hidden_window_gets_its_paint_when_shown) {
 
 // ---------------------------------------------------------------- modal
 
-TEST_F(QtBackend, timer_runs_inside_message_box_and_quit_closes_it) {
+TEST_F(QtBackendTest, timer_runs_inside_message_box_and_quit_closes_it) {
     setenv("QUORVAX_MESSAGE_BOX_TIMEOUT_MS", "20000", 1);   // guard only
     plat_set_timer(window, 5, 10);
     int modal_ticks = 0;
@@ -236,44 +299,52 @@ TEST_F(QtBackend, timer_runs_inside_message_box_and_quit_closes_it) {
     unsetenv("QUORVAX_MESSAGE_BOX_TIMEOUT_MS");
 }
 
-TEST_F(QtBackend, folder_chooser_answers_the_chosen_folder_within_the_buffer) {
+TEST_F(QtBackendTest, folder_chooser_opens_at_the_start_folder_and_answers_utf8_within_the_buffer) {
     char dir_template[] = "/tmp/quorvax-chooser-XXXXXX";
     ASSERT_NE(mkdtemp(dir_template), nullptr);
-    const std::string dir = dir_template;
+    const std::string dir = std::string(dir_template) + "/Vid\xc3\xa9os";   // "Vidéos"
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     plat_set_timer(window, 6, 10);
+    QString opened_at;
     on_message = [&](const Seen &s) {
         if (s.message != PLAT_WM_TIMER || !s.in_modal) return;
         QFileDialog *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog) return;
+        opened_at = dialog->directory().absolutePath();
         // Typed as a person would (selectFile leaves a focused name field alone).
         QLineEdit *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
-        name->setText(QString::fromStdString(dir));
+        name->setText(QString::fromUtf8(dir.c_str()));
         static_cast<QDialog *>(dialog)->accept();   // QFileDialog checks the choice
     };
 
     char out[512];
     in_modal = true;
-    int chosen = plat_choose_folder(window, "Download folder", out, sizeof out);
+    int chosen = plat_choose_folder(window, "Download folder", dir.c_str(), out, sizeof out);
     in_modal = false;
     ASSERT_EQ(chosen, 1);
     EXPECT_EQ(std::string(out), dir);
+    EXPECT_EQ(opened_at, QString::fromUtf8(dir.c_str()));
 
-    // A path that would not fit is refused and the buffer left alone.
+    // A start folder that does not exist opens the home folder; a path that
+    // would not fit is refused and the buffer left alone.
     char small[8];
     memset(small, 'x', sizeof small);
+    opened_at.clear();
     in_modal = true;
-    chosen = plat_choose_folder(window, "Download folder", small, sizeof small);
+    chosen = plat_choose_folder(window, "Download folder", "/no/such/folder", small, sizeof small);
     in_modal = false;
     EXPECT_EQ(chosen, 0);
     EXPECT_EQ(std::string(small, sizeof small), std::string(sizeof small, 'x'));
+    EXPECT_EQ(opened_at, QDir(QDir::homePath()).absolutePath());
     plat_kill_timer(window, 6);
     rmdir(dir.c_str());
+    rmdir(dir_template);
 }
 
 // ---------------------------------------------------------------- input
 
-TEST_F(QtBackend, mouse_buttons_become_windows_messages_with_client_point_and_flags) {
+TEST_F(QtBackendTest, mouse_buttons_become_windows_messages_with_client_point_and_flags) {
     show_settled();
     mouse(QEvent::MouseMove, {12, 34}, Qt::NoButton, Qt::NoButton);
     mouse(QEvent::MouseButtonPress, {12, 34}, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
@@ -300,7 +371,7 @@ TEST_F(QtBackend, mouse_buttons_become_windows_messages_with_client_point_and_fl
     EXPECT_EQ(got[5].lparam, point(200, 400));
 }
 
-TEST_F(QtBackend, pointer_outside_the_shape_gives_no_message) {
+TEST_F(QtBackendTest, pointer_outside_the_shape_gives_no_message) {
     // Stepped top corners: (1, 1) lies outside the shape.
     const PlatRect rects[] = {{4, 0, 284, 2}, {2, 2, 286, 4}, {0, 4, 288, 417}};
     ASSERT_EQ(plat_set_window_region(window, rects, 3), 1);
@@ -317,7 +388,7 @@ TEST_F(QtBackend, pointer_outside_the_shape_gives_no_message) {
     EXPECT_EQ(got[0].lparam, point(5, 1));
 }
 
-TEST_F(QtBackend, class_cursor_changes_at_the_next_pointer_movement) {
+TEST_F(QtBackendTest, class_cursor_changes_at_the_next_pointer_movement) {
     show_settled();
     EXPECT_EQ(widget()->cursor().shape(), Qt::ArrowCursor);
     plat_set_class_cursor(window, PLAT_CURSOR_HAND);
@@ -330,7 +401,7 @@ TEST_F(QtBackend, class_cursor_changes_at_the_next_pointer_movement) {
     drain();
 }
 
-TEST_F(QtBackend, wheel_puts_signed_delta_high_and_screen_point) {
+TEST_F(QtBackendTest, wheel_puts_signed_delta_high_and_screen_point) {
     show_settled();
     QPointF pos(50, 60);
     QPointF global = widget()->mapToGlobal(pos);
@@ -349,7 +420,7 @@ TEST_F(QtBackend, wheel_puts_signed_delta_high_and_screen_point) {
     EXPECT_EQ(got[0].lparam, point((int)global.x(), (int)global.y()));
 }
 
-TEST_F(QtBackend, keys_give_virtual_key_codes_and_a_held_state) {
+TEST_F(QtBackendTest, keys_give_virtual_key_codes_and_a_held_state) {
     show_settled();
     key(QEvent::KeyPress, Qt::Key_5);
     EXPECT_EQ(plat_key_down('5'), 1);
@@ -394,7 +465,7 @@ TEST_F(QtBackend, keys_give_virtual_key_codes_and_a_held_state) {
 
 // --------------------------------------------------------------- window
 
-TEST_F(QtBackend, window_rect_follows_moves_and_handles_die_with_the_window) {
+TEST_F(QtBackendTest, window_rect_follows_moves_and_handles_die_with_the_window) {
     PlatRect r;
     ASSERT_EQ(plat_window_rect(window, &r), 1);
     EXPECT_EQ(r.left, 40);
@@ -415,19 +486,22 @@ TEST_F(QtBackend, window_rect_follows_moves_and_handles_die_with_the_window) {
     EXPECT_EQ(plat_create_window("NoSuchClass", "x", 0, 0, 10, 10), 0u);
 }
 
-TEST_F(QtBackend, destroy_sends_wm_destroy_only_for_a_window_once_shown) {
+TEST_F(QtBackendTest, destroy_sends_wm_destroy_once_whether_shown_or_not) {
     plat_window never_shown = plat_create_window("Quorvax", "a", 0, 0, 10, 10);
     plat_window shown = plat_create_window("Quorvax", "b", 0, 0, 10, 10);
     plat_show_window(shown, 1);
     plat_show_window(shown, 0);
     plat_destroy_window(never_shown);
     plat_destroy_window(shown);
-    ASSERT_EQ(dispatched.size(), 1u);
-    EXPECT_EQ(dispatched[0].window, shown);
+    plat_destroy_window(shown);   // gone already: nothing more
+    ASSERT_EQ(dispatched.size(), 2u);
+    EXPECT_EQ(dispatched[0].window, never_shown);
     EXPECT_EQ(dispatched[0].message, (uint32_t)PLAT_WM_DESTROY);
+    EXPECT_EQ(dispatched[1].window, shown);
+    EXPECT_EQ(dispatched[1].message, (uint32_t)PLAT_WM_DESTROY);
 }
 
-TEST_F(QtBackend, sigterm_ends_the_loop_with_the_quit_message) {
+TEST_F(QtBackendTest, sigterm_ends_the_loop_with_the_quit_message) {
     plat_quit_on_termination();
     plat_post_message(window, APP_A, 0, 0);
     raise(SIGTERM);
@@ -439,7 +513,7 @@ TEST_F(QtBackend, sigterm_ends_the_loop_with_the_quit_message) {
 
 // ------------------------------------------------------------ clipboard
 
-TEST_F(QtBackend, clipboard_text_comes_as_utf8_and_emptying_removes_it) {
+TEST_F(QtBackendTest, clipboard_text_comes_as_utf8_and_emptying_removes_it) {
     QGuiApplication::clipboard()->setText(QString::fromUtf8("http://example.test/v?t=caf\xc3\xa9"));
     EXPECT_EQ(plat_clipboard_has_text(), 1);
     ASSERT_EQ(plat_clipboard_open(window), 1);
@@ -454,7 +528,7 @@ TEST_F(QtBackend, clipboard_text_comes_as_utf8_and_emptying_removes_it) {
     EXPECT_EQ(plat_clipboard_has_text(), 0);
 }
 
-TEST_F(QtBackend, huge_clipboard_text_is_cut_below_a_mebibyte_between_characters) {
+TEST_F(QtBackendTest, huge_clipboard_text_is_cut_below_a_mebibyte_between_characters) {
     // 'é' is two bytes, so one straddles the boundary at 1 MiB - 1 bytes.
     QString huge(600000, QChar(0xE9));
     QGuiApplication::clipboard()->setText(huge);
@@ -469,7 +543,7 @@ TEST_F(QtBackend, huge_clipboard_text_is_cut_below_a_mebibyte_between_characters
     QGuiApplication::clipboard()->clear();
 }
 
-TEST(QtUtf8Prefix, never_cuts_inside_a_character) {
+TEST(QtUtf8PrefixTest, never_cuts_inside_a_character) {
     const char *text = "ab\xc3\xa9\xe2\x82\xac";   // a b é €
     EXPECT_EQ(qt_utf8_prefix(text, 7, 10), 7u);
     EXPECT_EQ(qt_utf8_prefix(text, 7, 3), 2u);   // é would be cut
@@ -479,7 +553,7 @@ TEST(QtUtf8Prefix, never_cuts_inside_a_character) {
 
 // ----------------------------------------------------------------- text
 
-TEST_F(QtBackend, missing_windows_faces_take_their_substitutes) {
+TEST_F(QtBackendTest, missing_windows_faces_take_their_substitutes) {
     const QStringList families = QFontDatabase::families();
     for (const char *needed : {"Liberation Serif", "Liberation Sans", "DejaVu Sans"})
         if (!families.contains(QString::fromLatin1(needed))) GTEST_SKIP() << "needs " << needed;
@@ -500,7 +574,7 @@ TEST_F(QtBackend, missing_windows_faces_take_their_substitutes) {
     EXPECT_EQ(width_of("Thoma", 400), width_of("DejaVu Sans", 400));
 }
 
-TEST_F(QtBackend, text_lands_below_y_inside_the_clip_in_the_exact_colour) {
+TEST_F(QtBackendTest, text_lands_below_y_inside_the_clip_in_the_exact_colour) {
     const int W = 120, H = 40;
     const uint32_t background = 0x00102030, colour = 0x00FFEE00;
     std::vector<uint32_t> pixels((size_t)W * H, background);

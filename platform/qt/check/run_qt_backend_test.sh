@@ -11,6 +11,7 @@ cmake --build "$build_dir" --target platform_qt -j2 >/dev/null
 out="$build_dir/qt_backend_test"
 g++ -std=c++17 -O1 -fno-exceptions -fPIC -Wall -Wextra -Wno-unused-parameter \
     -I"$source_dir" "$here/qt_backend_test.cpp" \
-    "$build_dir/libplatform_qt.a" "$build_dir/libplatform_posix.a" \
+    "$build_dir/libplatform_qt.a" "$build_dir/libplatform_posix_direct.a" \
+    "$build_dir/libplatform_posix.a" \
     $(pkg-config --cflags --libs gtest Qt6Widgets Qt6DBus) -lpthread -o "$out"
 QT_QPA_PLATFORM=offscreen "$out" "${@:2}"

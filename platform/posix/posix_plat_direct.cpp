@@ -1,6 +1,8 @@
-// qt_io.cpp - files, sockets and the clock of the Qt backend: the POSIX
-// implementations, unchanged (the rest of them are shared with the test
-// backend in platform/posix/posix_plat_shared.cpp).
+// posix_plat_direct.cpp - the platform operations that the Qt program and
+// the list tool take straight from POSIX: the clock, the opening and writing
+// of files, starting the sockets, look-up, connect and receive.  The test
+// backend has its own versions of these (it can fail them on purpose); the
+// operations every Linux backend shares are in posix_plat_shared.cpp.
 #include <csignal>
 
 #include "platform/posix/posix_io.h"
@@ -28,7 +30,9 @@ int plat_net_start(void) {
     signal(SIGPIPE, SIG_IGN);
     return 1;
 }
-int plat_resolve(const char *host, uint32_t *address) { return posix_resolve(host, address); }
+int plat_resolve(const char *host, uint32_t *address, int timeout_ms) {
+    return posix_resolve(host, address, timeout_ms);
+}
 plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected) {
     return posix_tcp_connect(address, port, timeout_ms, connected);
 }
