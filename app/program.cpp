@@ -10,7 +10,7 @@ int run_program(void) {
         shutdown();
         return 0;
     }
-    plat_show_window(app_state.window, 1);
+    plat_show_window(app_state.window, PLAT_SHOW);
     add_tray_icon();
 
     // Every message passes the per-message step (clock, keys, Delete)

@@ -122,7 +122,14 @@ plat_window plat_create_window(const char *class_name, const char *title,
                                int x, int y, int width, int height);
 // Destroys the window; WM_DESTROY reaches its procedure, shown or not.
 void plat_destroy_window(plat_window window);
-// Shows (1) or hides (0) the window.
+// How plat_show_window shows a window (ShowWindow's SW_HIDE, SW_SHOW and
+// SW_SHOWNOACTIVATE).
+enum PlatShow {
+    PLAT_HIDE = 0,
+    PLAT_SHOW = 1,              // shows, raises and activates it (keys go to it)
+    PLAT_SHOW_NO_ACTIVATE = 2,  // shows and raises it; the focus stays where it is
+};
+// Shows or hides the window (show: a PlatShow).
 void plat_show_window(plat_window window, int show);
 // Moves and sizes the window (screen coordinates), repainting it.
 void plat_move_window(plat_window window, int x, int y, int width, int height);

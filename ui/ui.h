@@ -18,6 +18,9 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
 // End of every timer message: keyboard shortcut, drags, auto-repeat, then
 // exactly one engine step.
 void pointer_tick(void);
+// Shows the hidden window (how: a PlatShow) and draws it whole, with no
+// element taken as hovered or pressed from before it was hidden.
+void show_main_window(int how);
 
 // Tray icon: added after the window is first shown, re-submitted by the
 // heartbeat, deleted at shut-down.

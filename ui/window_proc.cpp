@@ -35,6 +35,17 @@ static void heartbeat(void) {
     pointer_tick();
 }
 
+void show_main_window(int how) {
+    AppState &s = app_state;
+    plat_show_window(s.window, how);
+    s.window_shown = 1;
+    // While hidden the pointer went elsewhere: nothing is under it or held
+    // from before, and everything is drawn anew.
+    s.hover_id = 0;
+    s.press_id = 0;
+    repaint_all();
+}
+
 int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
     AppState &s = app_state;
     switch (message) {
@@ -53,10 +64,10 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
         return 0;
     case TRAY_CALLBACK_MESSAGE:
         if (lparam == TRAY_WM_LBUTTONDOWN || lparam == TRAY_WM_LBUTTONDBLCLK) {
-            plat_show_window(s.window, 1);
-            s.window_shown = 1;
+            show_main_window(PLAT_SHOW);
             const SkinPiece &plain = *FACE_HIDE.normal;   // the hide button in its plain look
             copy_skin_piece(plain.dx, plain.dy, plain.w, plain.h, plain.sx, plain.sy);
+            present();
         }
         return 0;
     default:

@@ -227,7 +227,14 @@ void plat_destroy_window(plat_window window) {
     f.paint_pending = false;
 }
 
-void plat_show_window(plat_window, int show) { fake().window.shown = show != 0; }
+void fake_deactivate_window(void) { fake().window.activated = false; }
+
+void plat_show_window(plat_window, int show) {
+    FakeWindow &w = fake().window;
+    w.shown = show != PLAT_HIDE;
+    if (show == PLAT_SHOW) w.activated = true;
+    if (show != PLAT_HIDE) w.show_count++;
+}
 
 void plat_move_window(plat_window, int x, int y, int width, int height) {
     FakeWindow &w = fake().window;

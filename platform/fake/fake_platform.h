@@ -61,7 +61,11 @@ struct FakeWindow {
     std::vector<uint32_t> presented;   // the back buffer as plat_present last copied it
     int present_count;
     int begin_paint_count, end_paint_count;
+    bool activated;                    // shown with PLAT_SHOW at least once (keys go to it)
+    int show_count;                    // plat_show_window calls that showed it
 };
+// Takes the focus away from the window, as another program would.
+void fake_deactivate_window(void);
 const FakeWindow &fake_window(void);
 // 1 while a timer with that id is set on the window; period in ms.
 int fake_timer_period(uint32_t id);
