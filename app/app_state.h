@@ -97,7 +97,7 @@ struct AppState {
 
     // ---- user interaction (ui/) --------------------------------------
     int32_t window_shown;       // 1 while shown; 0 hidden (nothing drawn)
-    int32_t tick_count;         // timer messages received
+    uint32_t tick_count;        // timer messages received
     int32_t pointer_x, pointer_y; // last pointer position, client coordinates
     int32_t hover_id;           // element under the pointer, 0 none
     int32_t press_id;           // hover_id when the left button went down
@@ -120,6 +120,9 @@ struct AppState {
     int32_t list_offset;        // first list pixel shown
     int32_t repeat_ticks;       // auto-repeat of the scroll arrows
     int32_t offer_key_down;     // Enter or Space held during an offer
+    int32_t last_click_element; // element whose release command ran last
+    int32_t swallow_release;    // the coming release ends a double click
+    int32_t last_press_ran_menu;// the last left press ran a menu entry
     int32_t *visible_rows;      // indices shown, up to VISIBLE_ROWS_MAX
     int32_t visible_count;      // entries in visible_rows
     int32_t proxy_edit_on;      // settings editing state (settings panel)

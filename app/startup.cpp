@@ -96,6 +96,7 @@ int startup(void) {
     // Settings and records before the window: its place and the list it
     // shows come from the file.
     if (!read_settings_and_items()) return 0;
+    normalise_settings();
 
     // The stored position is clamped to this screen before the window is
     // made there; the download folder is made early, so the first transfer
@@ -170,6 +171,9 @@ int startup(void) {
     // Drawing may reach the screen only now that skin, rows and strings are
     // in place.
     app_state.window_shown = 1;
+    // The row under the pointer is the one the first paint finds there; the
+    // start value would light the first row wherever the pointer is.
+    app_state.hovered_item = -1;
     repaint_all();
     refresh_window();
     return 1;

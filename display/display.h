@@ -42,6 +42,11 @@ static const uint32_t BRUSH_HOVERED_ROW = 0xFFD0D0;
 // ---- primitives on the back buffer
 // Copies the w x h piece at (sx, sy) of the skin to (x, y).
 void copy_skin_piece(int x, int y, int w, int h, int sx, int sy);
+// Copies a piece of the skin layout (display/skin_layout.h) to its own
+// place in the window, or to (x, y).
+struct SkinPiece;
+void copy_piece(const SkinPiece &piece);
+void copy_piece_at(const SkinPiece &piece, int x, int y);
 // Fills the rectangle (right and bottom excluded) with a brush colour.
 void fill_rect(const PlatRect *rect, uint32_t brush);
 // Draws a line with the grid pen from (x1, y1) up to, not including, (x2, y2).
@@ -65,6 +70,10 @@ void repaint_all(void);
 // menu, offline notice and settings panel into the back buffer, at the
 // places display/window_layout.h gives.
 void paint_list(void);
+// The item of the list row whose band holds window row y, as paint_list lays
+// the rows out (where two bands overlap, the later row's); -1 for a blank row
+// or a y outside the rows.
+int32_t list_item_at(int y);
 // Puts thumb_top at top kept on the scroll track (SCROLL_TRACK_TOP and
 // SCROLL_TRACK_BOTTOM of display/window_layout.h) and draws the track and
 // the thumb, highlighted when highlight is 1.  list_offset is not touched.

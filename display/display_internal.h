@@ -7,14 +7,6 @@
 // Row length of the skin bitmap: 476 pixels, of which the picture uses 472.
 static const int SKIN_STRIDE = 476;
 
-// Copies a skin piece to its own place in the window.
-inline void copy_piece(const SkinPiece &piece) {
-    copy_skin_piece(piece.dx, piece.dy, piece.w, piece.h, piece.sx, piece.sy);
-}
-// Copies a skin piece to (x, y).
-inline void copy_piece_at(const SkinPiece &piece, int x, int y) {
-    copy_skin_piece(x, y, piece.w, piece.h, piece.sx, piece.sy);
-}
 inline void fill_box(int left, int top, int right, int bottom, uint32_t brush) {
     PlatRect r = {left, top, right, bottom};
     fill_rect(&r, brush);

@@ -31,6 +31,14 @@ void copy_skin_piece(int x, int y, int w, int h, int sx, int sy) {
     }
 }
 
+void copy_piece(const SkinPiece &piece) {
+    copy_skin_piece(piece.dx, piece.dy, piece.w, piece.h, piece.sx, piece.sy);
+}
+
+void copy_piece_at(const SkinPiece &piece, int x, int y) {
+    copy_skin_piece(x, y, piece.w, piece.h, piece.sx, piece.sy);
+}
+
 void fill_rect(const PlatRect *rect, uint32_t brush) {
     uint32_t *pixels = app_state.back_buffer;
     if (!pixels || !rect) return;

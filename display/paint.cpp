@@ -56,13 +56,52 @@ int text_length(const char *text, size_t cap) { return (int)strnlen(text, cap); 
 
 // ---------------------------------------------------------------- [LIST]
 
+// The rows from the one that holds the first list pixel shown, one row
+// pitch apart, until the band below the list.  A row's separator lies one
+// pixel above its band; the first band is cut at the list's top, the last
+// at its bottom.
+struct RowWalk {
+    int k;   // index into visible_rows
+    int y;   // the row's separator line
+};
+
+static RowWalk first_row(void) {
+    const AppState &s = app_state;
+    return RowWalk{s.list_offset / ROW_PITCH, ROWS_TOP - 1 - s.list_offset % ROW_PITCH};
+}
+
+static void row_band(int y, int *top, int *bottom) {
+    *top = y + 1 < ROWS_TOP ? ROWS_TOP : y + 1;
+    *bottom = *top + ROW_PITCH > ROWS_BOTTOM ? ROWS_BOTTOM : *top + ROW_PITCH;
+}
+
+// The download-table index shown in row k, or -1 for a blank row (past the
+// list, or an entry that names no item).
+static int32_t row_item(int k) {
+    const AppState &s = app_state;
+    const int32_t shown = s.visible_rows ? s.visible_count : 0;
+    if (k < 0 || k >= shown || k >= VISIBLE_ROWS_MAX || !downloads.items) return -1;
+    int32_t item = s.visible_rows[k];
+    return item >= 0 && item < downloads.item_count ? item : -1;
+}
+
+int32_t list_item_at(int y) {
+    int32_t found = -1;
+    for (RowWalk r = first_row(); r.y <= ROWS_PAINT_END; r.k++, r.y += ROW_PITCH) {
+        int top, bottom;
+        row_band(r.y, &top, &bottom);
+        if (y > top && y <= bottom) found = row_item(r.k);   // a later band covers an earlier one
+    }
+    return found;
+}
+
 // One row whose separator line is at y.  item is its download-table index,
 // or -1 for a blank row past the end of the list.
 static void paint_row(int y, int32_t item) {
     AppState &s = app_state;
     if (y >= ROWS_TOP && y < ROWS_BOTTOM) draw_line(SEPARATOR_LEFT, y, SEPARATOR_END, y);
-    int top = y + 1 < ROWS_TOP ? ROWS_TOP : y + 1;
-    int bottom = top + ROW_PITCH > ROWS_BOTTOM ? ROWS_BOTTOM : top + ROW_PITCH;
+    int top, bottom;
+    row_band(y, &top, &bottom);
 
     // The row under the pointer becomes the hovered one, unless something
     // else holds the pointer (panel, menu entry, thumb, offline notice).
@@ -112,22 +151,7 @@ void paint_list(void) {
     read_pointer();
     select_font(s.font_small);
 
-    // Rows: from the one that holds the first list pixel shown, one row
-    // pitch apart, until the band below the list.  A row's separator lies
-    // one pixel above its band.
-    int k = s.list_offset / ROW_PITCH;
-    int y = ROWS_TOP - 1 - s.list_offset % ROW_PITCH;
-    const int32_t shown = s.visible_rows ? s.visible_count : 0;
-    while (y <= ROWS_PAINT_END) {
-        int32_t item = -1;
-        if (k >= 0 && k < shown && k < VISIBLE_ROWS_MAX) {
-            item = s.visible_rows[k];
-            if (item < 0 || item >= downloads.item_count || !downloads.items) item = -1;
-        }
-        paint_row(y, item);
-        k++;
-        y += ROW_PITCH;
-    }
+    for (RowWalk r = first_row(); r.y <= ROWS_PAINT_END; r.k++, r.y += ROW_PITCH) paint_row(r.y, row_item(r.k));
     for (int x : COLUMN_LINE_X) draw_line(x, ROWS_TOP, x, ROWS_BOTTOM);
 
     // ------------------------------------------------- [FRAME AND TOTALS]

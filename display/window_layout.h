@@ -45,6 +45,9 @@ enum ElementId {
     // press_id of a press that began on no element: it matches no hover_id,
     // so such a press never completes a click.
     ELEMENT_NO_MATCH = -1222,
+    // hover_id once the settings panel has closed: no element is left when
+    // the pointer next moves, and no press matches it either.
+    ELEMENT_PANEL_CLOSED = -1,
 };
 
 // Names for traces, indexed by id; null where no element has the id.
@@ -75,6 +78,7 @@ static_assert(sizeof(ELEMENT_NAMES) / sizeof(ELEMENT_NAMES[0]) == ELEMENT_PORT +
 
 inline const char *element_name(int id) {
     if (id == ELEMENT_NO_MATCH) return "no element";
+    if (id == ELEMENT_PANEL_CLOSED) return "panel closed";
     if (id < 0 || id > ELEMENT_PORT || !ELEMENT_NAMES[id]) return "unknown";
     return ELEMENT_NAMES[id];
 }

@@ -240,6 +240,24 @@ static void save_after_removal(void) {
     write_item_count();
 }
 
+// Takes item i out of the table.  The selection and the row under the
+// pointer stay on the download they named (one index less when a row above
+// went, none when it was this one), and the item menu, whose command was
+// aimed at a row, closes: no later command can reach another download.
+static void remove_item(int32_t i) {
+    AppState &s = app_state;
+    release_item(downloads.items[i]);
+    remove_table_record(i);
+    int32_t *marks[] = {&downloads.selected_item, &s.hovered_item};
+    for (int32_t *mark : marks) {
+        if (*mark == i)
+            *mark = -1;
+        else if (*mark > i)
+            (*mark)--;
+    }
+    s.menu_open = 0;
+}
+
 static int32_t first_unfinished_from(int32_t i) {
     for (int32_t k = i; k < downloads.item_count; k++)
         if (downloads.items[k].state != Finished) return k;
@@ -252,9 +270,7 @@ void apply_pending_removal(void) {
     int32_t i = downloads.selected_item;
     if ((s.menu_entry == MENU_ENTRY_REMOVE || s.removal_by_key == 1) && valid_index(i)) {
         int32_t top = s.thumb_top;
-        release_item(downloads.items[i]);
-        remove_table_record(i);
-        downloads.selected_item = -1;
+        remove_item(i);
         if (s.removal_by_key == 1) {
             if (s.show_finished == 1 && i != downloads.item_count)
                 downloads.selected_item = i;
@@ -276,8 +292,7 @@ void remove_finished_items(void) {
             i++;
             continue;
         }
-        release_item(downloads.items[i]);
-        remove_table_record(i);
+        remove_item(i);
         removed = 1;  // index i is looked at again: it now holds the next item
     }
     if (!removed) return;

@@ -160,6 +160,22 @@ int read_settings_and_items(void) {
     return 1;
 }
 
+static int32_t clamped(int32_t value, int32_t low, int32_t high) {
+    return value < low ? low : value > high ? high : value;
+}
+
+// A file written by hand or by another program may hold any byte in a
+// switch or the digit, and any number in the port; the panel, the engine
+// and the requests expect what the panel itself can set.
+void normalise_settings(void) {
+    AppState &s = app_state;
+    s.auto_remove_finished = s.auto_remove_finished != 0;
+    s.show_finished = s.show_finished != 0;
+    s.use_proxy = s.use_proxy != 0;
+    s.max_active_edit = clamped(s.max_active_edit, 0, 9);
+    s.proxy_port = clamped(s.proxy_port, 0, 65535);
+}
+
 void read_download_folder(void) {
     char *folder = app_state.download_folder;
     seek_from_start(app_state.list_file, LIST_FOLDER_OFFSET);

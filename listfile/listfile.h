@@ -35,6 +35,10 @@ int read_magic(void);
 int read_settings_and_items(void);
 // The download folder text from offset 160.
 void read_download_folder(void);
+// Brings loaded settings into the ranges the program works with: the three
+// switches 0 or 1, downloads at once 0 to 9, the port 0 to 65535.  Memory
+// only: the file changes at the next settings save.
+void normalise_settings(void);
 
 // Room for an output path: any download folder, the separator and any file
 // name fit.
