@@ -8,7 +8,7 @@
 // Calls upward, because a change of the table changes what the window
 // lists: the visible rows are rebuilt and the scroll thumb placed again
 // (ui/list_view.h), and a capture empties the clipboard to end the offer
-// (ui/shell.h).
+// (ui/clipboard.h).
 //
 // Sections: [HELPERS] [ADDING] [STARTING AND STOPPING] [MENU] [REMOVAL]
 //           [AFTER LOADING]
@@ -22,8 +22,8 @@
 #include "app/text_copy.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
+#include "ui/clipboard.h"
 #include "ui/list_view.h"
-#include "ui/shell.h"
 #include "web/text.h"
 
 static const int NOTE_TICKS = 40;   // timer messages the already-listed note stays

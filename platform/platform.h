@@ -185,7 +185,8 @@ int plat_clipboard_has_text(void);
 // Opens the clipboard for the window; 1 on success.  Close it either way.
 int plat_clipboard_open(plat_window window);
 // The clipboard text as 8-bit (UTF-8) NUL-terminated bytes, valid until
-// plat_clipboard_close; null when it cannot be obtained.
+// plat_clipboard_close; null when it cannot be obtained or when it is marked
+// secret (a password manager's copy, which the program never reads).
 const char *plat_clipboard_text(void);
 // Empties the clipboard (the clipboard must be open).
 void plat_clipboard_empty(void);

@@ -1,5 +1,5 @@
-// shell.cpp - hand-overs to the desktop: opening, showing a file in its
-// folder, and the clipboard.
+// shell.cpp - hand-overs to the desktop: opening, and showing a file in its
+// folder.
 #include <cstring>
 
 #include "app/app_state.h"
@@ -22,12 +22,4 @@ void shell_open(const char *target, const char *params) {
         return;
     }
     plat_shell_open(target, params);
-}
-
-// Ends the offer.  The emptying is tried even when the clipboard would not
-// open; every failure is ignored.
-void empty_clipboard(void) {
-    plat_clipboard_open(0);
-    plat_clipboard_empty();
-    plat_clipboard_close();
 }

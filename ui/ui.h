@@ -4,7 +4,8 @@
 // The parts of the user interaction that lower layers call back into have
 // headers of their own, so that each such call names exactly what it needs:
 //   ui/list_view.h  the rows the list shows and the scroll thumb
-//   ui/shell.h      hand-overs to the desktop and emptying the clipboard
+//   ui/shell.h      hand-overs to the desktop
+//   ui/clipboard.h  the clipboard poll and emptying the clipboard
 //   ui/probe.h      the connectivity probe
 //   ui/settings.h   digits typed into the settings panel
 #pragma once

@@ -33,10 +33,15 @@ struct Fake {
     int cursor_x = 0, cursor_y = 0;
     int screen_w = 1024, screen_h = 768;
     bool clip_has = false;
+    bool clip_secret = false;
     std::string clip;
     std::string clip_held;
+    bool clip_open = false;
     bool clip_open_fails = false;
+    bool clip_text_fails = false;
     int clip_empty_count = 0;
+    int clip_open_count = 0;
+    int clip_close_count = 0;
     std::string class_name;
     PlatWindowProc proc = nullptr;
     PlatCursor class_cursor = PLAT_CURSOR_ARROW;
@@ -89,10 +94,15 @@ void fake_set_screen(int width, int height) { fake().screen_w = width; fake().sc
 void fake_set_clipboard(const char *text) {
     fake().clip_has = text != nullptr;
     fake().clip = text ? text : "";
+    fake().clip_secret = false;
 }
 const char *fake_clipboard(void) { return fake().clip_has ? fake().clip.c_str() : nullptr; }
+void fake_set_clipboard_secret(int secret) { fake().clip_secret = secret != 0; }
 void fake_set_clipboard_open_fails(int fails) { fake().clip_open_fails = fails != 0; }
+void fake_set_clipboard_text_fails(int fails) { fake().clip_text_fails = fails != 0; }
 int fake_clipboard_empty_count(void) { return fake().clip_empty_count; }
+int fake_clipboard_open_count(void) { return fake().clip_open_count; }
+int fake_clipboard_close_count(void) { return fake().clip_close_count; }
 const FakeWindow &fake_window(void) { return fake().window; }
 int fake_timer_period(uint32_t id) {
     auto it = fake().timers.find(id);
@@ -335,19 +345,37 @@ int plat_key_down(int vk) {
 
 // ------------------------------------------------------------ clipboard
 
+// As on Windows, the text and the emptying need the clipboard open, and
+// the text handed out is the backend's only until the close.
 int plat_clipboard_has_text(void) { return fake().clip_has; }
-int plat_clipboard_open(plat_window) { return !fake().clip_open_fails; }
+int plat_clipboard_open(plat_window) {
+    Fake &f = fake();
+    f.clip_open_count++;
+    f.clip_open = !f.clip_open_fails;
+    return f.clip_open;
+}
 const char *plat_clipboard_text(void) {
-    if (!fake().clip_has) return nullptr;
-    fake().clip_held = fake().clip;
-    return fake().clip_held.c_str();
+    Fake &f = fake();
+    if (!f.clip_open || !f.clip_has || f.clip_secret || f.clip_text_fails) return nullptr;
+    f.clip_held = f.clip;
+    return f.clip_held.c_str();
 }
 void plat_clipboard_empty(void) {
-    fake().clip_has = false;
-    fake().clip.clear();
-    fake().clip_empty_count++;
+    Fake &f = fake();
+    if (!f.clip_open) return;
+    f.clip_has = false;
+    f.clip_secret = false;
+    f.clip.clear();
+    f.clip_empty_count++;
 }
-void plat_clipboard_close(void) {}
+// The held text is overwritten rather than freed, so that a program still
+// reading it after the close finds other characters, not the clipboard's.
+void plat_clipboard_close(void) {
+    Fake &f = fake();
+    f.clip_close_count++;
+    f.clip_open = false;
+    for (char &c : f.clip_held) c = '#';
+}
 
 // ---------------------------------------------------------------- shell
 

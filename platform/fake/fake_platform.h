@@ -41,11 +41,20 @@ void fake_set_cursor(int x, int y);
 void fake_set_screen(int width, int height);
 
 // ---- clipboard
-// Text on the clipboard; null = no text.
+// Text on the clipboard; null = no text (nothing, or a picture).  A new text
+// comes without the secret mark.
 void fake_set_clipboard(const char *text);
 const char *fake_clipboard(void);          // null when it holds no text
+// Marks the text on the clipboard as a password manager's secret: it still
+// counts as text, but plat_clipboard_text hands out null.
+void fake_set_clipboard_secret(int secret);
 void fake_set_clipboard_open_fails(int fails);
+// While on, plat_clipboard_text cannot obtain the text and returns null.
+void fake_set_clipboard_text_fails(int fails);
 int fake_clipboard_empty_count(void);
+// Opens tried (failed ones too) and closes, since the last reset.
+int fake_clipboard_open_count(void);
+int fake_clipboard_close_count(void);
 
 // ---- window
 struct FakeWindow {

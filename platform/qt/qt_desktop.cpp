@@ -88,10 +88,17 @@ int plat_clipboard_open(plat_window window) {
     return 1;
 }
 
+// Password managers mark a copied password with this type and the data
+// "secret" (the convention of KDE's clipboard); such text is never read.
+static bool marked_secret(const QMimeData *data) {
+    static const QString hint = QStringLiteral("x-kde-passwordManagerHint");
+    return data->hasFormat(hint) && data->data(hint) == QByteArrayLiteral("secret");
+}
+
 const char *plat_clipboard_text(void) {
     if (!d.clipboard_open) return nullptr;
     const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (!data || !data->hasText()) return nullptr;
+    if (!data || !data->hasText() || marked_secret(data)) return nullptr;
     QByteArray text = data->text().toUtf8();
     text.truncate((qsizetype)qt_utf8_prefix(text.constData(), (size_t)text.size(),
                                             CLIPBOARD_TEXT_MAX - 1));

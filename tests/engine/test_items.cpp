@@ -4,18 +4,23 @@
 // restart.
 #include "app/strings.h"
 #include "engine/engine_fixture.h"
+#include "ui/clipboard.h"
 #include "ui/list_view.h"
 
 namespace {
 
 struct ItemsTest : EngineFixture {
+    // The address copied and taken up by the heartbeat's clipboard poll, as
+    // the program takes it (online, so that the poll looks at it).
     static void offer(const char *address, int32_t kind) {
-        DownloadItem &candidate = downloads.items[downloads.item_count];
-        memset(candidate.pageAddress, 0, sizeof candidate.pageAddress);
-        strncpy(candidate.pageAddress, address, 254);
-        candidate.siteKind = kind;
-        app_state.offer_pending = 1;
         fake_set_clipboard(address);
+        int32_t online = app_state.online;
+        app_state.online = 1;
+        poll_clipboard();
+        app_state.online = online;
+        ASSERT_EQ(1, app_state.offer_pending);
+        ASSERT_STREQ(address, downloads.items[downloads.item_count].pageAddress);
+        ASSERT_EQ(kind, downloads.items[downloads.item_count].siteKind);
     }
     static void menu(int entry, int32_t selected) {
         app_state.menu_entry = entry;

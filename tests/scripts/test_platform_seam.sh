@@ -43,7 +43,7 @@ ground='^(platform/platform\.h|app/app_state\.h|app/strings\.h|app/text_copy\.h|
 # The calls upward that the behaviour needs (file -> header: why).
 exceptions=(
   "engine/items.cpp -> ui/list_view.h"      # a changed table changes the rows the window lists
-  "engine/items.cpp -> ui/shell.h"          # a capture empties the clipboard to end the offer
+  "engine/items.cpp -> ui/clipboard.h"      # a capture empties the clipboard to end the offer
   "engine/per_message.cpp -> ui/shell.h"    # the per-message step opens what the user asked for
   "engine/per_message.cpp -> ui/settings.h" # ... and feeds digits to the settings panel
   "engine/engine_step.cpp -> ui/probe.h"    # the engine decides when the network is probed

@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QWheelEvent>
@@ -526,6 +527,30 @@ TEST_F(QtBackendTest, clipboard_text_comes_as_utf8_and_emptying_removes_it) {
 
     QGuiApplication::clipboard()->setText(QString());
     EXPECT_EQ(plat_clipboard_has_text(), 0);
+}
+
+TEST_F(QtBackendTest, text_a_password_manager_marks_secret_is_never_handed_out) {
+    const QString hint = QStringLiteral("x-kde-passwordManagerHint");
+    auto copy = [&](const char *text, const char *mark) {
+        QMimeData *data = new QMimeData;   // the clipboard takes it over
+        data->setText(QString::fromUtf8(text));
+        if (mark) data->setData(hint, QByteArray(mark));
+        QGuiApplication::clipboard()->setMimeData(data);
+    };
+    copy("reelbox.test/watch/hunter2", "secret");
+    EXPECT_EQ(plat_clipboard_has_text(), 1);
+    ASSERT_EQ(plat_clipboard_open(window), 1);
+    EXPECT_EQ(plat_clipboard_text(), nullptr);
+    plat_clipboard_close();
+
+    // The mark with any other value hides nothing.
+    copy("reelbox.test/watch/a", "accept");
+    ASSERT_EQ(plat_clipboard_open(window), 1);
+    const char *text = plat_clipboard_text();
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "reelbox.test/watch/a");
+    plat_clipboard_close();
+    QGuiApplication::clipboard()->clear();
 }
 
 TEST_F(QtBackendTest, huge_clipboard_text_is_cut_below_a_mebibyte_between_characters) {
