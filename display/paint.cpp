@@ -171,7 +171,11 @@ void paint_list(void) {
 
     // Capture button: away from it, the offer look or the plain one; on it
     // with an offer, pressed or hovered; on it without an offer, untouched.
-    if (!in_area(FACE_CAPTURE.area, px, py))
+    // Held down by the keyboard shortcut it shows pressed wherever the
+    // pointer is, or the key would press it without a sign.
+    if (s.offer_pending && s.offer_key_down)
+        copy_piece(*FACE_CAPTURE.pressed);
+    else if (!in_area(FACE_CAPTURE.area, px, py))
         copy_piece(s.offer_pending ? SKIN_CAPTURE_OFFERED : *FACE_CAPTURE.normal);
     else if (s.offer_pending)
         copy_piece(s.capture_pressed ? *FACE_CAPTURE.pressed : *FACE_CAPTURE.hover);

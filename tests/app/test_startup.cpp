@@ -75,6 +75,36 @@ TEST_F(StartupTest, item_count_out_of_range_fails_silently) {
     EXPECT_TRUE(fake_message_boxes().empty());
 }
 
+// A list file written by another program may hold any byte in a switch or
+// the digit and any number in the port: the running program sees the values
+// its settings panel could have set, and the file itself is left as it is.
+TEST_F(StartupTest, loaded_settings_are_brought_into_their_ranges) {
+    std::string list = make_list(0, 0, 200, 0, "");
+    list[13] = 7;      // remove finished
+    list[14] = 2;      // show finished
+    list[15] = (char)0x80;   // use proxy
+    int32_t port = 99999;
+    memcpy(&list[16], &port, 4);
+    write_file(dir.file("list.o"), list);
+    ASSERT_EQ(startup(), 1);
+    EXPECT_EQ(app_state.max_active_edit, 9);
+    EXPECT_EQ(app_state.max_active, 9);
+    EXPECT_EQ(app_state.auto_remove_finished, 1);
+    EXPECT_EQ(app_state.show_finished, 1);
+    EXPECT_EQ(app_state.use_proxy, 1);
+    EXPECT_EQ(app_state.proxy_port, 65535);
+    EXPECT_EQ(read_file(dir.file("list.o")), list);
+
+    shutdown();
+    port = -5;
+    memcpy(&list[16], &port, 4);
+    list[12] = 4;
+    write_file(dir.file("list.o"), list);
+    ASSERT_EQ(startup(), 1);
+    EXPECT_EQ(app_state.max_active_edit, 4);
+    EXPECT_EQ(app_state.proxy_port, 0);
+}
+
 TEST_F(StartupTest, good_start_builds_window_timer_shape_and_state) {
     fake_set_screen(1024, 768);
     write_file(dir.file("list.o"), make_list(-50, 9000, 3, 0, "dl"));

@@ -7,6 +7,9 @@
 #include "ui/clipboard.h"
 #include "ui/list_view.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 struct ItemsTest : EngineFixture {
@@ -52,6 +55,39 @@ struct ItemsTest : EngineFixture {
 };
 
 typedef std::vector<std::string> Names;
+
+// In a child process whose memory is capped just above what it holds: the
+// capture needs a larger table, cannot have it, and must leave the list as
+// it was.  Exits 0 when it did.
+void capture_without_memory_and_exit(uint32_t stored_before) {
+    long pages = 0;
+    FILE *statm = fopen("/proc/self/statm", "r");
+    if (!statm || fscanf(statm, "%ld", &pages) != 1) _exit(2);
+    fclose(statm);
+    struct rlimit cap;
+    cap.rlim_cur = cap.rlim_max = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + 64 * 1024;
+    if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(3);
+    add_offered_download();
+    uint32_t stored = 0;
+    FILE *list = fopen("list.o", "rb");
+    if (list) {
+        char b[36];
+        if (fread(b, 1, 36, list) == 36) memcpy(&stored, b + 32, 4);
+        fclose(list);
+    }
+    // _exit: the child must not run this process's exit handlers.
+    _exit(downloads.item_count == 99 && app_state.offer_pending == 0 && stored == stored_before ? 0 : 1);
+}
+
+TEST_F(ItemsTest, a_capture_that_cannot_grow_the_table_adds_nothing) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's reserve leaves no room to cap the memory";
+#endif
+    start({});
+    downloads.item_count = 99;   // capacity 100: only the candidate fits
+    offer("reelbox.test/watch/no-room", 0);
+    EXPECT_EXIT(capture_without_memory_and_exit(stored_count()), testing::ExitedWithCode(0), "");
+}
 
 TEST_F(ItemsTest, offered_address_becomes_an_analysing_item_stored_in_the_list) {
     start({engine_item("vidcue.test/watch/a", 3, Queued)});
