@@ -13,6 +13,10 @@
 
 void set_scroll_thumb(int highlight, int top, int recompute) {
     AppState &s = app_state;
+    // With every row in view there is nothing to scroll: the thumb sits at
+    // the top of its track wherever it was asked to go (a capture asks for
+    // the end of the list).
+    if (s.scroll_scale <= 0.0f) top = SCROLL_TRACK_TOP;
     draw_scroll_thumb(highlight, top);
     if (recompute) s.list_offset = (int32_t)((float)(s.thumb_top - SCROLL_TRACK_TOP) * s.scroll_scale);
 }

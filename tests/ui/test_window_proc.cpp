@@ -90,6 +90,9 @@ TEST_F(WindowProcTest, the_capture_button_takes_an_offer_and_nothing_else) {
     EXPECT_EQ(nullptr, fake_clipboard());   // the capture ended the offer
     EXPECT_EQ(62, app_state.note_x);
     EXPECT_EQ(27, app_state.note_y);
+    // The new row is in view: the thumb stays at the top of its track.
+    EXPECT_EQ(70, app_state.thumb_top);
+    EXPECT_EQ(0, app_state.list_offset);
 
     // The same address again: the note, and nothing added.
     offer("reelbox.test/watch/sunrise");
