@@ -131,9 +131,12 @@ enum PlatShow {
 };
 // Shows or hides the window (show: a PlatShow).
 void plat_show_window(plat_window window, int show);
-// Moves and sizes the window (screen coordinates), repainting it.
+// Moves and sizes the window (screen coordinates), repainting it where
+// needed: a pure move keeps the picture as it is.
 void plat_move_window(plat_window window, int x, int y, int width, int height);
-// The window's rectangle in screen coordinates; 1 on success.
+// The window's rectangle in screen coordinates; 1 on success.  The window
+// has no frame, so this is its client area too: the cursor position less
+// the top-left corner is the client point.
 int plat_window_rect(plat_window window, PlatRect *rect);
 // Screen size in pixels.
 void plat_screen_size(int *width, int *height);
@@ -175,7 +178,9 @@ void plat_message_box(const char *text, const char *caption);
 // Cursor position in screen coordinates.
 void plat_cursor_pos(int *x, int *y);
 // 1 while the key (virtual-key code) is down, whatever window has the focus
-// where the system allows; else as seen by our window.
+// where the system allows; else as seen by our window.  PLAT_VK_LBUTTON at
+// least holds from a press on our window until the release, wherever the
+// pointer goes meanwhile.
 int plat_key_down(int vk);
 
 // ------------------------------------------------------------ [CLIPBOARD]

@@ -36,6 +36,11 @@ void qt_modal_leave(QDialog *dialog);
 void qt_desktop_release(void);
 void qt_text_release(void);
 
+// The Windows virtual-key code of a Qt key (0 for keys the program has no
+// code for): keypad says the key is on the keypad, x11_keycode is its X11
+// key code, 0 where the platform is not X11.
+int qt_virtual_key(int key, int keypad, uint32_t x11_keycode);
+
 // Length of the longest prefix of text[0..length) that is at most max bytes
 // and does not end inside a UTF-8 sequence.
 size_t qt_utf8_prefix(const char *text, size_t length, size_t max);

@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <cerrno>
 #include <csignal>
@@ -77,7 +78,31 @@ struct WindowEntry {
     QRegion shape;             // the window region; empty = the whole window
     QImage back_buffer;        // the program draws here (RGB32, top byte 0)
     QImage picture;            // the back buffer as last presented (top byte 0xFF)
+    int wheel_rest;            // wheel angle received but not yet sent (below a notch)
     std::vector<TimerEntry> timers;
+};
+
+// libxcb's pointer query, found at run time as the display probe below finds
+// its functions: the program links no X library of its own.  The reply
+// mirrors xcb_query_pointer_reply_t, whose layout the X protocol fixes.
+struct XPointerReply {
+    uint8_t response_type, same_screen;
+    uint16_t sequence;
+    uint32_t length, root, child;
+    int16_t root_x, root_y, win_x, win_y;
+    uint16_t mask;
+    uint8_t pad[2];
+};
+struct XCookie {
+    unsigned int sequence;
+};
+const uint16_t X_BUTTON1_MASK = 0x0100;
+
+struct XPointerQuery {
+    bool tried = false;      // the library was looked for (once)
+    void *lib = nullptr;
+    XCookie (*query)(void *, uint32_t) = nullptr;
+    XPointerReply *(*reply)(void *, XCookie, void **) = nullptr;
 };
 
 struct BackendState {
@@ -89,6 +114,8 @@ struct BackendState {
     int quit_code = 0;
     bool presenting = false;             // plat_present is repainting
     bool keys[256] = {};                 // keys seen down by our window
+    bool left_held = false;              // left press on our window, release not yet seen
+    XPointerQuery x_pointer;
     std::vector<QDialog *> modal_stack;  // open modal dialogs, innermost last
     int signal_pipe[2] = {-1, -1};
     QSocketNotifier *signal_notifier = nullptr;
@@ -227,6 +254,9 @@ void plat_finish(void) {
     g.queue.clear();
     g.quit_pending = false;
     memset(g.keys, 0, sizeof g.keys);
+    g.left_held = false;
+    if (g.x_pointer.lib) dlclose(g.x_pointer.lib);
+    g.x_pointer = XPointerQuery();
     if (g.signal_notifier) {
         signal(SIGTERM, SIG_DFL);
         signal(SIGINT, SIG_DFL);
@@ -437,11 +467,19 @@ protected:
     }
 
     void mousePressEvent(QMouseEvent *event) override {
+        // Qt marks the second press of a double click and holds it back from
+        // widgets; should it ever hand it on, it is dropped here, since the
+        // double-click event that follows stands for it, as WM_LBUTTONDBLCLK
+        // stands for the second WM_LBUTTONDOWN on Windows.
+        if (event->flags() & Qt::MouseEventCreatedDoubleClick) return;
         // A click activates the window, as on Windows, so keys reach it.
         if (!isActiveWindow()) activateWindow();
         button_message(event, PLAT_WM_LBUTTONDOWN, PLAT_WM_RBUTTONDOWN, WM_MBUTTONDOWN);
     }
     void mouseReleaseEvent(QMouseEvent *event) override {
+        // The release ends a press on our window wherever the pointer is
+        // now: X11 hands it to the window that took the press.
+        if (event->button() == Qt::LeftButton) g.left_held = false;
         button_message(event, PLAT_WM_LBUTTONUP, PLAT_WM_RBUTTONUP, WM_MBUTTONUP);
     }
     // Qt reports a double click as press, release, double-click, release;
@@ -450,13 +488,29 @@ protected:
         button_message(event, PLAT_WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK);
     }
 
+    // Qt reports every wheel in angle units of 1/8 degree, 120 a notch,
+    // whatever the device gives (high-resolution wheels and touchpads send
+    // parts of a notch; pixelDelta is the same turn in other units, so it is
+    // not added).  Windows passes such parts on as they come, but a
+    // procedure that counts notches as delta / 120 would lose them; so the
+    // parts are added up here and every WM_MOUSEWHEEL carries whole notches,
+    // the rest waiting for the next event.  A turn the other way starts the
+    // sum afresh, so that it answers at once.
     void wheelEvent(QWheelEvent *event) override {
+        WindowEntry *e = entry_of(handle_);
         int delta = event->angleDelta().y();
-        if (delta == 0 || !inside(event->position().toPoint())) return;
-        if (delta > 32767) delta = 32767;
-        if (delta < -32768) delta = -32768;
+        if (!e || delta == 0 || !inside(event->position().toPoint())) return;
+        const int NOTCH = 120, MOST = 32760;   // the largest whole notches a word holds
+        if ((e->wheel_rest < 0 && delta > 0) || (e->wheel_rest > 0 && delta < 0))
+            e->wheel_rest = 0;
+        long sum = (long)e->wheel_rest + delta;
+        long notches = sum / NOTCH * NOTCH;   // towards zero
+        if (notches > MOST) notches = MOST;
+        if (notches < -MOST) notches = -MOST;
+        e->wheel_rest = (int)(sum - notches);
+        if (notches == 0) return;
         QPoint screen = event->globalPosition().toPoint();
-        uint32_t wparam = ((uint32_t)(delta & 0xFFFF) << 16) |
+        uint32_t wparam = ((uint32_t)(notches & 0xFFFF) << 16) |
                           key_flags(event->buttons(), event->modifiers());
         post(handle_, PLAT_WM_MOUSEWHEEL, wparam, pack_point(screen.x(), screen.y()));
     }
@@ -522,6 +576,7 @@ private:
         case Qt::MiddleButton: message = middle; break;
         default: return;
         }
+        if (message == PLAT_WM_LBUTTONDOWN || message == PLAT_WM_LBUTTONDBLCLK) g.left_held = true;
         post(handle_, message, key_flags(event->buttons(), event->modifiers()),
              pack_point(p.x(), p.y()));
     }
@@ -578,13 +633,15 @@ plat_window plat_create_window(const char *class_name, const char *title,
     e.class_index = class_index;
     e.destroy_sent = false;
     e.paint_pending = false;
+    e.wheel_rest = 0;
     g.windows.push_back(e);
 
     QuorvaxWidget *widget = new QuorvaxWidget(handle);
     g.windows.back().widget = widget;
     widget->setWindowTitle(QString::fromUtf8(title ? title : ""));
     widget->setFixedSize(width, height);
-    widget->move(x, y);
+    // The client area's place, as plat_move_window sets it.
+    widget->setGeometry(x, y, width, height);
     const ClassEntry &c = g.classes[(size_t)class_index];
     widget->setCursor(c.cursor == PLAT_CURSOR_HAND ? Qt::PointingHandCursor : Qt::ArrowCursor);
     if (const QIcon *icon = qt_icon_of(c.icon)) widget->setWindowIcon(*icon);
@@ -613,35 +670,58 @@ void plat_destroy_window(plat_window window) {
     e->paint_pending = false;
     widget->hide();
     delete widget;
+    g.left_held = false;   // the pointer grab went with the window
 }
 
+// A window shown without activation is the pop-up that greets a copied
+// address: the user is typing elsewhere, and the keys must stay there.  Qt
+// passes the wish to the system as it maps the window (on X11 a user time
+// of 0, which tells the window manager not to focus it); it reads the
+// widget's attribute for a window not made yet and the native window's
+// property afterwards, so both are set.  Nothing then calls activateWindow.
 void plat_show_window(plat_window window, int show) {
     WindowEntry *e = entry_of(window);
     if (!e) return;
     QWidget *widget = e->widget;
-    if (show) {
-        widget->show();
-        if (!headless_platform()) widget->raise();
-    } else {
+    if (show == PLAT_HIDE) {
         widget->hide();
+        // X11 ends the pointer grab with the window: the release of a press
+        // held now goes elsewhere.
+        g.left_held = false;
+        return;
     }
+    const bool activate = show != PLAT_SHOW_NO_ACTIVATE;
+    widget->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    if (QWindow *native = widget->windowHandle())
+        native->setProperty("_q_showWithoutActivating", !activate);
+    widget->show();
+    if (!headless_platform()) widget->raise();
+    if (activate) widget->activateWindow();
 }
 
+// Positions are those of the client area, which for this frameless window
+// is the whole window: plat_window_rect answers with the same rectangle, and
+// a window manager's frame, should it add one, never shifts either.  A pure
+// move asks for no repaint: the system moves the picture along, and what an
+// uncovered part needs comes back from Qt's backing store.  Only a new size
+// makes the program draw the window again (through WM_PAINT).
 void plat_move_window(plat_window window, int x, int y, int width, int height) {
     WindowEntry *e = entry_of(window);
     if (!e || width <= 0 || height <= 0) return;
     QWidget *widget = e->widget;
-    if (widget->width() != width || widget->height() != height) {
+    const QRect target(x, y, width, height);
+    if (widget->geometry() == target) return;
+    if (widget->size() != target.size()) {
         widget->setFixedSize(width, height);
         widget->update();
     }
-    widget->move(x, y);
+    widget->setGeometry(target);
 }
 
 int plat_window_rect(plat_window window, PlatRect *rect) {
     WindowEntry *e = entry_of(window);
     if (!e || !rect) return 0;
-    QRect r = e->widget->frameGeometry();
+    QRect r = e->widget->geometry();
     rect->left = r.x();
     rect->top = r.y();
     rect->right = r.x() + r.width();
@@ -738,12 +818,19 @@ void plat_set_class_cursor(plat_window window, PlatCursor cursor) {
 
 // ---------------------------------------------------------------- [INPUT]
 
-// Windows virtual-key codes.  The keys of the digit row count by position
-// (X11 key codes 10 to 19 on every keymap), so that layouts whose digits
-// need Shift still give the digit codes, as on Windows.
-static int virtual_key_of(const QKeyEvent *event) {
-    int key = event->key();
-    bool keypad = (event->modifiers() & Qt::KeypadModifier) != 0;
+// Windows virtual-key codes.  The keys of the digit row count by position,
+// as Windows counts them: X11 gives them key codes 10 to 19 on every keymap
+// (evdev and the older kbd alike, XWayland included), so layouts whose
+// digits need Shift (the French one types "&" there) still give '0' to '9',
+// and so does Shift with a digit ('!' on a US keymap).  The position comes
+// first, whatever symbol the layout puts on the key.
+// The keypad's digits are other keys on Windows (VK_NUMPAD0 to 9, whatever
+// Num Lock says), and GetAsyncKeyState('7') stays 0 while the keypad's 7 is
+// held; they are kept apart here too, so that the settings digits act on the
+// same keys on both systems.  The keypad's Enter is Enter there and here.
+int qt_virtual_key(int key, int keypad, uint32_t x11_keycode) {
+    if (x11_keycode >= 10 && x11_keycode <= 18) return '1' + (int)(x11_keycode - 10);
+    if (x11_keycode == 19) return '0';
     if (key >= Qt::Key_0 && key <= Qt::Key_9)
         return keypad ? 0x60 + (key - Qt::Key_0) : '0' + (key - Qt::Key_0);
     if (key >= Qt::Key_A && key <= Qt::Key_Z) return 'A' + (key - Qt::Key_A);
@@ -771,14 +858,15 @@ static int virtual_key_of(const QKeyEvent *event) {
     case Qt::Key_Down: return 0x28;
     case Qt::Key_Insert: return 0x2D;
     case Qt::Key_Delete: return PLAT_VK_DELETE;
-    default: break;
+    default: return 0;
     }
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        quint32 code = event->nativeScanCode();
-        if (code >= 10 && code <= 18) return '1' + (int)(code - 10);
-        if (code == 19) return '0';
-    }
-    return 0;
+}
+
+// Key codes are only known to be X11's on the xcb platform.
+static int virtual_key_of(const QKeyEvent *event) {
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    return qt_virtual_key(event->key(), (event->modifiers() & Qt::KeypadModifier) != 0,
+                          x11 ? event->nativeScanCode() : 0);
 }
 
 void plat_cursor_pos(int *x, int *y) {
@@ -787,14 +875,60 @@ void plat_cursor_pos(int *x, int *y) {
     if (y) *y = p.y();
 }
 
+// The server's own state of the first button, which every X11 client may
+// read whatever window holds the pointer: 1 down, 0 up, -1 when it cannot be
+// had (not on X11, no native window yet, no libxcb).
+static int x11_left_button(void) {
+#if QT_CONFIG(xcb)
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return -1;
+    XPointerQuery &q = g.x_pointer;
+    if (!q.tried) {
+        q.tried = true;
+        q.lib = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (q.lib) {
+            q.query = (XCookie(*)(void *, uint32_t))dlsym(q.lib, "xcb_query_pointer");
+            q.reply = (XPointerReply * (*)(void *, XCookie, void **))
+                dlsym(q.lib, "xcb_query_pointer_reply");
+        }
+    }
+    if (!q.query || !q.reply) return -1;
+    uint32_t any_window = 0;
+    for (const WindowEntry &e : g.windows)
+        if (e.widget && e.widget->internalWinId()) any_window = (uint32_t)e.widget->internalWinId();
+    if (!any_window) return -1;
+    void *error = nullptr;
+    XPointerReply *reply = q.reply(x11->connection(), q.query(x11->connection(), any_window), &error);
+    free(error);
+    if (!reply) return -1;
+    int down = (reply->mask & X_BUTTON1_MASK) != 0;
+    free(reply);
+    return down;
+#else
+    return -1;
+#endif
+}
+
+// The left button is what ends the program's drags: it counts as held from
+// a press on our window until its release reaches us, wherever the pointer
+// went meanwhile (X11 hands the release to the window that took the press,
+// the implicit grab).  That grab can end early - our window hidden, another
+// client grabbing the pointer - and the release then goes elsewhere; so
+// where the X server can be asked, its button state confirms a press still
+// counted as held, and a drag never outlives the button.
+static bool left_button_held(void) {
+    if (!g.left_held) return false;
+    if (x11_left_button() == 0) g.left_held = false;
+    return g.left_held;
+}
+
 // Qt cannot read the keyboard of other windows: keys count as down while our
-// window has seen them pressed and not released.  The mouse buttons are
-// Qt's own view, which holds while our window keeps the pointer grab of a
-// drag, even outside it.
+// window has seen them pressed and not released.  The right and middle
+// buttons are Qt's own view of them.
 int plat_key_down(int vk) {
     if (!g.app) return 0;
     switch (vk) {
-    case PLAT_VK_LBUTTON: return (QGuiApplication::mouseButtons() & Qt::LeftButton) != 0;
+    case PLAT_VK_LBUTTON: return left_button_held() ? 1 : 0;
     case 0x02: return (QGuiApplication::mouseButtons() & Qt::RightButton) != 0;
     case 0x04: return (QGuiApplication::mouseButtons() & Qt::MiddleButton) != 0;
     default: break;

@@ -3,12 +3,18 @@
 // and read back the Windows-style messages the program would see.
 //
 // Built separately from the program's test binary, which links the fake
-// backend instead (run_qt_backend_test.sh builds and runs it).
+// backend instead (run_qt_backend_test.sh builds and runs it).  ctest runs
+// them twice: offscreen, and on a virtual X server through Qt's xcb platform
+// (run_qt_backend_test_x11.sh), where focus, the pointer grab and the
+// server's button and key state are real.  There the pointer and keyboard
+// checks drive the server itself with xdotool, as a person would.
 #include "platform/platform.h"
 #include "platform/qt/qt_backend.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QFocusEvent>
@@ -19,8 +25,10 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -76,6 +84,64 @@ protected:
         on_message = nullptr;
         plat_destroy_window(window);
         drain();
+        // The next window opens where this one was: the real pointer must
+        // not wait there to send it messages of its own.
+        if (on_x11() && have_xdotool()) put_pointer(1270, 790);
+    }
+
+    static bool on_x11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+    static bool have_xdotool() { return system("command -v xdotool >/dev/null 2>&1") == 0; }
+    // Input through the X server (XTEST), routed as a person's would be.
+    static void xdo(const std::string &args) {
+        const std::string command = "xdotool " + args + " >/dev/null 2>&1";
+        EXPECT_EQ(system(command.c_str()), 0) << command;
+    }
+
+    // Moves the X server's pointer and waits until it is there (xdotool's own
+    // --sync waits for ever when the pointer is there already).
+    static void put_pointer(int x, int y) {
+        xdo("mousemove " + std::to_string(x) + " " + std::to_string(y));
+        EXPECT_TRUE(pump_until([&] { return QCursor::pos() == QPoint(x, y); }, 2000));
+    }
+
+    // Runs the event loop until done() holds or ms have passed.
+    static bool pump_until(const std::function<bool()> &done, int ms = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.elapsed() > ms) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            usleep(2000);
+        }
+        return true;
+    }
+    static void pump(int ms) { pump_until([] { return false; }, ms); }
+
+    // The messages that come within ms, until enough() says they suffice.
+    std::vector<PlatMessage> drain_until(
+        const std::function<bool(const std::vector<PlatMessage> &)> &enough, int ms = 5000) {
+        std::vector<PlatMessage> all;
+        pump_until([&] {
+            for (const PlatMessage &m : drain()) all.push_back(m);
+            return enough(all);
+        }, ms);
+        return all;
+    }
+
+    // The left button at a client point: on X11 the server's own button,
+    // elsewhere through Qt's input path (what the platform plugin feeds).
+    void left_button(QEvent::Type type, QPoint client) {
+        if (!on_x11()) {
+            if (type == QEvent::MouseMove) QTest::mouseMove(native(), client);
+            if (type == QEvent::MouseButtonPress) QTest::mousePress(native(), Qt::LeftButton, {}, client);
+            if (type == QEvent::MouseButtonRelease) QTest::mouseRelease(native(), Qt::LeftButton, {}, client);
+            return;
+        }
+        PlatRect r;
+        plat_window_rect(window, &r);
+        put_pointer(r.left + client.x(), r.top + client.y());
+        if (type == QEvent::MouseButtonPress) xdo("mousedown 1");
+        if (type == QEvent::MouseButtonRelease) xdo("mouseup 1");
     }
 
     // Shows the window and answers the paint its first exposure asks for.
@@ -125,6 +191,7 @@ protected:
     }
 
     QWidget *widget() { return qt_widget_of(window); }
+    QWindow *native() { return widget()->windowHandle(); }
 
     void mouse(QEvent::Type type, QPointF pos, Qt::MouseButton button,
                Qt::MouseButtons buttons, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -142,6 +209,21 @@ protected:
 };
 
 int32_t point(int x, int y) { return (int32_t)(((uint32_t)y << 16) | ((uint32_t)x & 0xFFFF)); }
+
+bool is_button_message(const PlatMessage &m) {
+    return m.message >= PLAT_WM_LBUTTONDOWN && m.message <= 0x0209;
+}
+
+// Another program's text field, holding the focus.
+struct OtherProgram {
+    QLineEdit field;
+    explicit OtherProgram(int x = 700, int y = 100) {
+        field.setGeometry(x, y, 200, 30);
+        field.show();
+        field.activateWindow();
+    }
+    bool active() const { return QApplication::activeWindow() == &field; }
+};
 
 // ------------------------------------------------------------- messages
 
@@ -372,6 +454,50 @@ TEST_F(QtBackendTest, mouse_buttons_become_windows_messages_with_client_point_an
     EXPECT_EQ(got[5].lparam, point(200, 400));
 }
 
+// The button messages among msgs must be want[0..count) exactly.
+void expect_buttons(const std::vector<PlatMessage> &msgs, const uint32_t (*want)[3], size_t count) {
+    std::vector<PlatMessage> got;
+    for (const PlatMessage &m : msgs)
+        if (is_button_message(m)) got.push_back(m);
+    ASSERT_EQ(got.size(), count);
+    for (size_t i = 0; i < count; i++) {
+        EXPECT_EQ(got[i].message, want[i][0]) << i;
+        EXPECT_EQ(got[i].wparam, want[i][1]) << i;
+        EXPECT_EQ((uint32_t)got[i].lparam, want[i][2]) << i;
+    }
+}
+
+TEST_F(QtBackendTest, a_double_click_comes_as_press_release_double_press_release) {
+    show_settled();
+    const uint32_t want[][3] = {
+        {PLAT_WM_LBUTTONDOWN, 0x1 | 0x8, (uint32_t)point(12, 34)},
+        {PLAT_WM_LBUTTONUP, 0x8, (uint32_t)point(12, 34)},
+        {PLAT_WM_LBUTTONDBLCLK, 0x1 | 0x8, (uint32_t)point(12, 34)},
+        {PLAT_WM_LBUTTONUP, 0x8, (uint32_t)point(12, 34)},
+        {PLAT_WM_LBUTTONDOWN, 0x1, (uint32_t)point(50, 60)},
+        {PLAT_WM_LBUTTONUP, 0, (uint32_t)point(50, 60)},
+        {PLAT_WM_LBUTTONDOWN, 0x1, (uint32_t)point(50, 60)},
+        {PLAT_WM_LBUTTONUP, 0, (uint32_t)point(50, 60)},
+    };
+    // Through Qt's own double-click detection, as the platform feeds it;
+    // clicks further apart than the double-click time stay single.
+    QTest::mouseDClick(native(), Qt::LeftButton, Qt::ControlModifier, QPoint(12, 34));
+    QTest::mouseClick(native(), Qt::LeftButton, {}, QPoint(50, 60));
+    QTest::mouseClick(native(), Qt::LeftButton, {}, QPoint(50, 60));
+    expect_buttons(drain(), want, 8);
+
+    // On X11 a person's double click, through the server.
+    if (!on_x11() || !have_xdotool()) return;
+    left_button(QEvent::MouseMove, {12, 34});
+    xdo("keydown ctrl click --repeat 2 --delay 60 1 keyup ctrl");
+    expect_buttons(drain_until([](const std::vector<PlatMessage> &all) {
+                       int buttons = 0;
+                       for (const PlatMessage &m : all) buttons += is_button_message(m);
+                       return buttons >= 4;
+                   }),
+                   want, 4);
+}
+
 TEST_F(QtBackendTest, pointer_outside_the_shape_gives_no_message) {
     // Stepped top corners: (1, 1) lies outside the shape.
     const PlatRect rects[] = {{4, 0, 284, 2}, {2, 2, 286, 4}, {0, 4, 288, 417}};
@@ -387,6 +513,98 @@ TEST_F(QtBackendTest, pointer_outside_the_shape_gives_no_message) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].message, (uint32_t)PLAT_WM_MOUSEMOVE);
     EXPECT_EQ(got[0].lparam, point(5, 1));
+}
+
+TEST_F(QtBackendTest, left_button_is_held_from_a_press_on_the_window_until_released_anywhere) {
+    if (on_x11() && !have_xdotool()) GTEST_SKIP() << "needs xdotool to press the X server's button";
+    const PlatRect rects[] = {{4, 0, 284, 2}, {2, 2, 286, 4}, {0, 4, 288, 417}};
+    ASSERT_EQ(plat_set_window_region(window, rects, 3), 1);
+    show_settled();
+    auto held = [] { return plat_key_down(PLAT_VK_LBUTTON) == 1; };
+    auto released = [] { return plat_key_down(PLAT_VK_LBUTTON) == 0; };
+    left_button(QEvent::MouseButtonPress, {20, 20});
+    EXPECT_TRUE(pump_until(held));
+    left_button(QEvent::MouseMove, {-30, 60});   // dragged out of the window
+    pump(50);
+    EXPECT_TRUE(held());
+    left_button(QEvent::MouseButtonRelease, {-30, 60});
+    EXPECT_TRUE(pump_until(released));
+    // A press outside the window's shape is not ours.
+    left_button(QEvent::MouseButtonPress, {1, 1});
+    pump(50);
+    EXPECT_TRUE(released());
+    left_button(QEvent::MouseButtonRelease, {1, 1});
+    // Hidden, the window loses the grab and will not see the release.
+    left_button(QEvent::MouseButtonPress, {20, 20});
+    EXPECT_TRUE(pump_until(held));
+    plat_show_window(window, PLAT_HIDE);
+    EXPECT_TRUE(released());
+    left_button(QEvent::MouseButtonRelease, {20, 20});
+    // Only the two presses inside reached the program, at their client point.
+    const uint32_t want[][3] = {{PLAT_WM_LBUTTONDOWN, 0x1, (uint32_t)point(20, 20)},
+                                {PLAT_WM_LBUTTONDOWN, 0x1, (uint32_t)point(20, 20)}};
+    expect_buttons(drain(), want, 2);
+
+    if (!on_x11()) return;
+    // A press Qt saw whose release the server gave another window: the
+    // server's button state ends it.
+    show_settled();
+    QTest::mousePress(native(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_TRUE(released());
+    QTest::mouseRelease(native(), Qt::LeftButton, {}, QPoint(20, 20));
+}
+
+TEST_F(QtBackendTest, dragged_window_keeps_its_size_unpainted_and_its_rect_matches_the_pointer) {
+    show_settled();
+    // X11 may expose a new window twice (Qt's first paint, then the
+    // server's): its paints are answered before the moves begin.
+    pump(100);
+    if (first_synthesised().message == PLAT_WM_PAINT) validate();
+    uint32_t *pixels = plat_create_back_buffer(window, 288, 417);
+    ASSERT_NE(pixels, nullptr);
+    for (int i = 0; i < 288 * 417; i++) pixels[i] = 0x00336699;
+    plat_present(window);
+    for (int i = 0; i <= 40; i++) {
+        plat_move_window(window, 100 + i * 5, 80 + i * 3, 288, 417);
+        QCoreApplication::processEvents();
+    }
+    pump(100);   // what the system answers to the moves
+    PlatRect r;
+    ASSERT_EQ(plat_window_rect(window, &r), 1);
+    EXPECT_EQ(r.left, 300);
+    EXPECT_EQ(r.top, 200);
+    EXPECT_EQ(r.right - r.left, 288);
+    EXPECT_EQ(r.bottom - r.top, 417);
+    EXPECT_EQ(widget()->size(), QSize(288, 417));
+    EXPECT_EQ(first_synthesised().message, (uint32_t)PLAT_WM_TIMER) << "a move asked for a paint";
+    EXPECT_EQ(widget()->grab().toImage().pixel(287, 416) & 0xFFFFFFu, 0x336699u);
+
+    // The pointer put at a screen point (on X11 the server's pointer): the
+    // message has the client point, which is also what the program finds
+    // by taking the window's corner from the cursor position.
+    QCursor::setPos(330, 250);
+    std::vector<PlatMessage> got = drain_until([](const std::vector<PlatMessage> &all) {
+        return !all.empty() && all.back().message == PLAT_WM_MOUSEMOVE;
+    });
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back().lparam, point(30, 50));
+    int x = 0, y = 0;
+    plat_cursor_pos(&x, &y);
+    EXPECT_EQ(x, 330);
+    EXPECT_EQ(y, 250);
+    EXPECT_EQ(x - r.left, 30);
+    EXPECT_EQ(y - r.top, 50);
+
+    // A new size does need the program's picture.
+    plat_move_window(window, 300, 200, 300, 417);
+    ASSERT_EQ(plat_window_rect(window, &r), 1);
+    EXPECT_EQ(r.right - r.left, 300);
+    EXPECT_TRUE(pump_until([&] {
+        PlatMessage m = first_synthesised();
+        if (m.message == PLAT_WM_PAINT) validate();
+        return m.message == PLAT_WM_PAINT;
+    }));
+    plat_delete_back_buffer(window);
 }
 
 TEST_F(QtBackendTest, class_cursor_changes_at_the_next_pointer_movement) {
@@ -419,6 +637,30 @@ TEST_F(QtBackendTest, wheel_puts_signed_delta_high_and_screen_point) {
     EXPECT_EQ(got[0].wparam & 0xFFFF, 0x4u);
     EXPECT_EQ((int16_t)(got[1].wparam >> 16), 240);
     EXPECT_EQ(got[0].lparam, point((int)global.x(), (int)global.y()));
+
+    // A high-resolution wheel's parts of a notch add up to whole notches;
+    // the pixel delta beside the angle is the same turn, not more of it.
+    auto turn = [&](int angle, int pixels) {
+        QWheelEvent e(pos, global, QPoint(0, pixels), QPoint(0, angle), Qt::NoButton,
+                      Qt::NoModifier, Qt::ScrollUpdate, false);
+        QApplication::sendEvent(widget(), &e);
+    };
+    auto deltas = [&] {
+        std::vector<int> out;
+        for (const PlatMessage &m : drain())
+            if (m.message == PLAT_WM_MOUSEWHEEL) out.push_back((int16_t)(m.wparam >> 16));
+        return out;
+    };
+    turn(40, 5);
+    turn(40, 5);
+    EXPECT_TRUE(deltas().empty());
+    turn(40, 5);
+    turn(200, 25);   // 120 + 80 left over
+    EXPECT_EQ(deltas(), (std::vector<int>{120, 120}));
+    turn(-30, 4);   // the other way: the 80 left is dropped, not set against it
+    turn(-90, 11);
+    turn(120, 15);
+    EXPECT_EQ(deltas(), (std::vector<int>{-120, 120}));
 }
 
 TEST_F(QtBackendTest, keys_give_virtual_key_codes_and_a_held_state) {
@@ -461,7 +703,51 @@ TEST_F(QtBackendTest, keys_give_virtual_key_codes_and_a_held_state) {
     QApplication::sendEvent(widget(), &out);
     EXPECT_EQ(plat_key_down(PLAT_VK_DELETE), 0);
     EXPECT_EQ(plat_key_down(PLAT_VK_SPACE), 0);
+    got = drain();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].wparam, (uint32_t)PLAT_VK_DELETE);
+
+    // Another window taking the activation forgets held keys too.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(widget()));
+    key(QEvent::KeyPress, Qt::Key_3);
+    EXPECT_EQ(plat_key_down('3'), 1);
+    OtherProgram other;
+    ASSERT_TRUE(pump_until([&] { return other.active(); }));
+    EXPECT_EQ(plat_key_down('3'), 0);
     drain();
+}
+
+TEST(QtVirtualKeyTest, digit_row_keys_are_digits_by_position_whatever_the_layout_types) {
+    // X11 key codes 10..19 are the digit row: '&' and 'à' on a French
+    // keymap, '!' with Shift on a US one.
+    EXPECT_EQ(qt_virtual_key(Qt::Key_Ampersand, 0, 10), '1');
+    EXPECT_EQ(qt_virtual_key(Qt::Key_Exclam, 0, 10), '1');
+    EXPECT_EQ(qt_virtual_key(Qt::Key_Agrave, 0, 19), '0');
+    EXPECT_EQ(qt_virtual_key(Qt::Key_7, 0, 10), '1');   // a Dvorak keymap's Shift digit
+    // Without X11 key codes the digits still count, other symbols do not.
+    EXPECT_EQ(qt_virtual_key(Qt::Key_4, 0, 0), '4');
+    EXPECT_EQ(qt_virtual_key(Qt::Key_Ampersand, 0, 0), 0);
+    // The keypad's digits are the keypad's keys (key codes 79..90 on X11).
+    EXPECT_EQ(qt_virtual_key(Qt::Key_7, 1, 79), 0x67);
+}
+
+TEST_F(QtBackendTest, keys_typed_on_the_x_server_reach_the_focused_window_as_virtual_keys) {
+    if (!on_x11() || !have_xdotool()) GTEST_SKIP() << "needs an X server and xdotool";
+    show_settled();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(widget()));
+    xdo("key 5 Return space Delete BackSpace shift+2 KP_Enter");
+    std::vector<uint32_t> downs;
+    drain_until([&](const std::vector<PlatMessage> &all) {
+        downs.clear();
+        for (const PlatMessage &m : all)
+            if (m.message == PLAT_WM_KEYDOWN) downs.push_back(m.wparam);
+        return downs.size() >= 8;
+    });
+    EXPECT_EQ(downs, (std::vector<uint32_t>{'5', 13, 32, 46, 8, 0x10, '2', 13}));
+    xdo("keydown shift+7");
+    EXPECT_TRUE(pump_until([] { return plat_key_down('7') == 1; }));
+    xdo("keyup shift+7");
+    EXPECT_TRUE(pump_until([] { return plat_key_down('7') == 0; }));
 }
 
 // --------------------------------------------------------------- window
@@ -500,6 +786,31 @@ TEST_F(QtBackendTest, destroy_sends_wm_destroy_once_whether_shown_or_not) {
     EXPECT_EQ(dispatched[0].message, (uint32_t)PLAT_WM_DESTROY);
     EXPECT_EQ(dispatched[1].window, shown);
     EXPECT_EQ(dispatched[1].message, (uint32_t)PLAT_WM_DESTROY);
+}
+
+TEST_F(QtBackendTest, showing_without_activation_leaves_the_focus_where_it_is) {
+    show_settled();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(widget()));
+    OtherProgram other;
+    ASSERT_TRUE(pump_until([&] { return other.active(); }));
+    plat_show_window(window, PLAT_SHOW_NO_ACTIVATE);
+    pump(200);
+    EXPECT_TRUE(other.active());
+    EXPECT_TRUE(widget()->isVisible());
+    plat_show_window(window, PLAT_SHOW);
+    EXPECT_TRUE(pump_until([&] { return QApplication::activeWindow() == widget(); }));
+
+    // Popping up from hidden; Qt's offscreen platform activates every
+    // window it shows, so only a real server can tell.
+    if (!on_x11()) return;
+    plat_show_window(window, PLAT_HIDE);
+    other.field.activateWindow();
+    ASSERT_TRUE(pump_until([&] { return other.active(); }));
+    plat_show_window(window, PLAT_SHOW_NO_ACTIVATE);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(widget()));
+    pump(300);
+    EXPECT_TRUE(other.active());
+    drain();
 }
 
 TEST_F(QtBackendTest, sigterm_ends_the_loop_with_the_quit_message) {

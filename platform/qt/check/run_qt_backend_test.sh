@@ -13,5 +13,5 @@ g++ -std=c++17 -O1 -fno-exceptions -fPIC -Wall -Wextra -Wno-unused-parameter \
     -I"$source_dir" "$here/qt_backend_test.cpp" \
     "$build_dir/libplatform_qt.a" "$build_dir/libplatform_posix_direct.a" \
     "$build_dir/libplatform_posix.a" \
-    $(pkg-config --cflags --libs gtest Qt6Widgets Qt6DBus) -lpthread -o "$out"
+    $(pkg-config --cflags --libs gtest Qt6Widgets Qt6DBus Qt6Test) -lpthread -o "$out"
 QT_QPA_PLATFORM=offscreen "$out" "${@:2}"
