@@ -33,6 +33,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A test killed from outside (ctest's time-out) cleans up as well.
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
 fail() {
   echo "FAIL: $*"
   [ -f "$work/list.json" ] && { echo "list file:"; cat "$work/list.json"; echo; }
