@@ -284,18 +284,45 @@ void apply_pending_removal(void) {
     s.removal_requested = 0;
 }
 
+// Every finished item goes in one pass: each item that stays moves down
+// once, to its place among those that stay (taken out one by one, every
+// removal moved the whole rest of the table, which held the window for
+// seconds to minutes on a list of some ten thousand items).  The candidate
+// record follows the last item, the places behind it are cleared, and the
+// selection and the row under the pointer stay on the download they named,
+// or name none when it went.
 void remove_finished_items(void) {
-    int32_t top = app_state.thumb_top;
-    int removed = 0;
-    for (int32_t i = 0; i < downloads.item_count;) {
-        if (downloads.items[i].state != Finished) {
-            i++;
+    AppState &s = app_state;
+    int32_t top = s.thumb_top;
+    const int32_t count = downloads.item_count;
+    int32_t *marks[] = {&downloads.selected_item, &s.hovered_item};
+    int32_t moved_to[2] = {-1, -1};
+    int32_t kept = 0;
+    for (int32_t i = 0; i < count; i++) {
+        const bool finished = downloads.items[i].state == Finished;
+        for (int m = 0; m < 2; m++)
+            if (*marks[m] == i && !finished) moved_to[m] = kept;
+        if (finished) {
+            release_item(downloads.items[i]);
             continue;
         }
-        remove_item(i);
-        removed = 1;  // index i is looked at again: it now holds the next item
+        if (kept != i) {
+            downloads.items[kept] = downloads.items[i];
+            downloads.runs[kept] = downloads.runs[i];
+        }
+        kept++;
     }
-    if (!removed) return;
+    if (kept == count) return;
+    downloads.items[kept] = downloads.items[count];
+    downloads.runs[kept] = downloads.runs[count];
+    memset(&downloads.items[kept + 1], 0, (size_t)(count - kept) * sizeof(DownloadItem));
+    memset(&downloads.runs[kept + 1], 0, (size_t)(count - kept) * sizeof(ItemRun));
+    downloads.item_count = kept;
+    for (int m = 0; m < 2; m++) {
+        if (*marks[m] >= 0 && *marks[m] < count) *marks[m] = moved_to[m];
+        else if (*marks[m] >= count) *marks[m] -= count - kept;
+    }
+    s.menu_open = 0;
     save_after_removal();
     rebuild_visible_list();
     set_scroll_thumb(0, top, 1);
