@@ -92,6 +92,38 @@ void remove_table_record(int32_t i) {
     downloads.item_count = count - 1;
 }
 
+int32_t remove_table_records_in_state(uint32_t state, int32_t *const *marks, int mark_count) {
+    const int32_t count = downloads.item_count;
+    if (!downloads.items) return 0;
+    // Done one item at a time, every removal would move the rest of the
+    // table: a long list with many such items would hold the window for
+    // many seconds.
+    int32_t kept = 0;
+    for (int32_t i = 0; i < count; i++) {
+        const bool removed = downloads.items[i].state == state;
+        for (int m = 0; m < mark_count; m++)
+            if (*marks[m] == i) *marks[m] = removed ? -1 : kept;
+        if (removed) {
+            release_item(downloads.items[i]);
+            continue;
+        }
+        if (kept != i) {
+            downloads.items[kept] = downloads.items[i];
+            downloads.runs[kept] = downloads.runs[i];
+        }
+        kept++;
+    }
+    if (kept == count) return 0;
+    for (int m = 0; m < mark_count; m++)
+        if (*marks[m] >= count) *marks[m] -= count - kept;
+    downloads.items[kept] = downloads.items[count];
+    downloads.runs[kept] = downloads.runs[count];
+    memset(&downloads.items[kept + 1], 0, (size_t)(count - kept) * sizeof(DownloadItem));
+    memset(&downloads.runs[kept + 1], 0, (size_t)(count - kept) * sizeof(ItemRun));
+    downloads.item_count = kept;
+    return count - kept;
+}
+
 // -------------------------------------------------------------- [LOADING]
 
 // Handles and buffers stored by an earlier run mean nothing now; states of

@@ -143,6 +143,12 @@ void prepare_loaded_items(DownloadItem *items, int32_t count);
 // Removes item i: moves records i+1 .. item_count (candidate included) down
 // and decrements item_count.  Releases nothing.
 void remove_table_record(int32_t i);
+// Takes every item in the given state out of the table in one pass,
+// releasing what each holds: the items kept move down in their order, the
+// candidate follows the last of them, the runs go with their records.  Each
+// index in marks (a selection, a hovered row) names the same item after as
+// before, or -1 when its item was removed.  Returns the number removed.
+int32_t remove_table_records_in_state(uint32_t state, int32_t *const *marks, int mark_count);
 
 // ---- what one item holds
 // 1 when a file field names an open file (0 and PLAT_INVALID_FILE do not).

@@ -294,34 +294,8 @@ void apply_pending_removal(void) {
 void remove_finished_items(void) {
     AppState &s = app_state;
     int32_t top = s.thumb_top;
-    const int32_t count = downloads.item_count;
-    int32_t *marks[] = {&downloads.selected_item, &s.hovered_item};
-    int32_t moved_to[2] = {-1, -1};
-    int32_t kept = 0;
-    for (int32_t i = 0; i < count; i++) {
-        const bool finished = downloads.items[i].state == Finished;
-        for (int m = 0; m < 2; m++)
-            if (*marks[m] == i && !finished) moved_to[m] = kept;
-        if (finished) {
-            release_item(downloads.items[i]);
-            continue;
-        }
-        if (kept != i) {
-            downloads.items[kept] = downloads.items[i];
-            downloads.runs[kept] = downloads.runs[i];
-        }
-        kept++;
-    }
-    if (kept == count) return;
-    downloads.items[kept] = downloads.items[count];
-    downloads.runs[kept] = downloads.runs[count];
-    memset(&downloads.items[kept + 1], 0, (size_t)(count - kept) * sizeof(DownloadItem));
-    memset(&downloads.runs[kept + 1], 0, (size_t)(count - kept) * sizeof(ItemRun));
-    downloads.item_count = kept;
-    for (int m = 0; m < 2; m++) {
-        if (*marks[m] >= 0 && *marks[m] < count) *marks[m] = moved_to[m];
-        else if (*marks[m] >= count) *marks[m] -= count - kept;
-    }
+    int32_t *const marks[] = {&downloads.selected_item, &s.hovered_item};
+    if (remove_table_records_in_state(Finished, marks, 2) == 0) return;
     s.menu_open = 0;
     save_after_removal();
     rebuild_visible_list();

@@ -135,12 +135,25 @@ TEST_F(DownloadTableTest, runs_move_with_their_items_and_none_is_handed_on) {
     EXPECT_EQ(0, downloads.runs[2].redirects);
     EXPECT_EQ(0, downloads.runs[3].redirects);
 
+    // Taking several out in one pass moves each run with its record too,
+    // and a mark on a kept item follows it.
+    downloads.items[0].state = Finished;   // host1 goes; host2 moves from 1 to 0
+    int32_t selected = 1;
+    int32_t *const marks[] = {&selected};
+    EXPECT_EQ(1, remove_table_records_in_state(Finished, marks, 1));
+    ASSERT_EQ(1, downloads.item_count);
+    EXPECT_EQ(0, selected);
+    EXPECT_STREQ("host2.test/page", noted_request(0));
+    EXPECT_EQ(6, downloads.runs[0].redirects);
+    EXPECT_EQ(0, downloads.runs[1].redirects);
+    EXPECT_STREQ("", downloads.runs[1].request_address);
+
     // Growing carries the runs with the records.
     downloads.item_count = 102;   // capacity 103: only the candidate fits
     ASSERT_EQ(1, grow_table_if_needed());
     ASSERT_EQ(202, downloads.table_capacity);
-    EXPECT_STREQ("host2.test/page", noted_request(1));
-    EXPECT_EQ(6, downloads.runs[1].redirects);
+    EXPECT_STREQ("host2.test/page", noted_request(0));
+    EXPECT_EQ(6, downloads.runs[0].redirects);
     EXPECT_EQ(0, downloads.runs[150].redirects);
 }
 
