@@ -60,6 +60,9 @@ void set_text_colour(uint32_t colour);
 // Copies the whole back buffer to the window.
 void present(void);
 
+// The cursor's position in the window's client coordinates.
+void cursor_in_client(int32_t *x, int32_t *y);
+
 // ---- painting
 // paint_list, then present.
 void refresh_window(void);

@@ -31,6 +31,18 @@ void copy_skin_piece(int x, int y, int w, int h, int sx, int sy) {
     }
 }
 
+void cursor_in_client(int32_t *x, int32_t *y) {
+    int cx = 0, cy = 0;
+    plat_cursor_pos(&cx, &cy);
+    PlatRect frame;
+    if (plat_window_rect(app_state.window, &frame)) {
+        cx -= frame.left;
+        cy -= frame.top;
+    }
+    *x = cx;
+    *y = cy;
+}
+
 void copy_piece(const SkinPiece &piece) {
     copy_skin_piece(piece.dx, piece.dy, piece.w, piece.h, piece.sx, piece.sy);
 }

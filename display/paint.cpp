@@ -36,19 +36,8 @@ const uint32_t STATE_COLOUR[11] = {
     0x606060,   // 10 WaitingRetry
 };
 
-// The pointer in client coordinates.
-void read_pointer(void) {
-    AppState &s = app_state;
-    int x = 0, y = 0;
-    plat_cursor_pos(&x, &y);
-    PlatRect frame;
-    if (plat_window_rect(s.window, &frame)) {
-        x -= frame.left;
-        y -= frame.top;
-    }
-    s.pointer_x = x;
-    s.pointer_y = y;
-}
+// The pointer where it is now.
+void read_pointer(void) { cursor_in_client(&app_state.pointer_x, &app_state.pointer_y); }
 
 int text_length(const char *text, size_t cap) { return (int)strnlen(text, cap); }
 

@@ -214,13 +214,8 @@ static void capture_shortcut(void) {
 // when the button is up or the cursor leaves the band around the scrollbar.
 static void follow_held_thumb(void) {
     AppState &s = app_state;
-    int cx = 0, cy = 0;
-    plat_cursor_pos(&cx, &cy);
-    PlatRect frame;
-    if (plat_window_rect(s.window, &frame)) {
-        cx -= frame.left;
-        cy -= frame.top;
-    }
+    int32_t cx = 0, cy = 0;
+    cursor_in_client(&cx, &cy);
     set_scroll_thumb(0, cy - s.thumb_grab, 1);
     refresh_window();
     if (!plat_key_down(PLAT_VK_LBUTTON)) s.thumb_grab = -1;

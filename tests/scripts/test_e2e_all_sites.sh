@@ -30,19 +30,9 @@ fail() {
 [ -x "$build/quorvax-list" ] || fail "no list tool at $build/quorvax-list"
 command -v curl >/dev/null || fail "curl is needed to fetch the reference copies"
 
-# --- the demo web, on a free loopback port; it ends when fd 7 closes
-mkfifo "$work/web.in"
-python3 "$src/tests/testweb/testweb.py" --port 0 --exit-on-stdin-eof \
-  < "$work/web.in" > "$work/web.out" 2> "$work/web.err" &
-web_pid=$!
-exec 7> "$work/web.in"
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$work/web.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || fail "demo web did not start: $(cat "$work/web.err")"
+# --- the demo web on a free loopback port; it ends when fd 7 closes
+. "$src/tests/scripts/lib_demo_web.sh"
+start_demo_web
 
 # --- the list: one queued item per site pattern, nine downloads at a time
 list="$work/list.o"
