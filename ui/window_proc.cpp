@@ -281,6 +281,9 @@ static void right_press(int x, int y) {
 int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
     AppState &s = app_state;
     const int x = point_x(lparam), y = point_y(lparam);
+    // The pointer reaches the window only while it is shown and no modal
+    // dialog (the folder chooser) runs over it; the timer always does.
+    const bool takes_pointer = s.window_shown && s.modal_depth == 0;
     switch (message) {
     case PLAT_WM_DESTROY:
         plat_post_quit(0);
@@ -296,7 +299,7 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
         heartbeat();
         return 0;
     case PLAT_WM_MOUSEMOVE:
-        if (s.window_shown) {
+        if (takes_pointer) {
             s.pointer_x = x;
             s.pointer_y = y;
             update_hover();
@@ -304,19 +307,19 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
         }
         return 0;
     case PLAT_WM_LBUTTONDOWN:
-        if (s.window_shown) left_press(x, y, 0);
+        if (takes_pointer) left_press(x, y, 0);
         return 0;
     case PLAT_WM_LBUTTONDBLCLK:
-        if (s.window_shown) left_press(x, y, 1);
+        if (takes_pointer) left_press(x, y, 1);
         return 0;
     case PLAT_WM_LBUTTONUP:
-        if (s.window_shown) left_release(x, y);
+        if (takes_pointer) left_release(x, y);
         return 0;
     case PLAT_WM_RBUTTONDOWN:
-        if (s.window_shown) right_press(x, y);
+        if (takes_pointer) right_press(x, y);
         return 0;
     case PLAT_WM_MOUSEWHEEL:
-        if (s.window_shown) scroll_wheel(wparam);
+        if (takes_pointer) scroll_wheel(wparam);
         return 0;
     case TRAY_CALLBACK_MESSAGE:
         if (lparam == TRAY_WM_LBUTTONDOWN || lparam == TRAY_WM_LBUTTONDBLCLK) {
