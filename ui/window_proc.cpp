@@ -146,6 +146,7 @@ static void left_press(int x, int y, int is_double) {
     s.pointer_y = y;
     update_hover();
     track_elements(x, y);
+    if (s.settings_open) track_settings_hover();
     s.press_id = s.hover_id;
 
     // A press on an entry of the open menu runs that entry and ends there:
