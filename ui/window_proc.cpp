@@ -6,7 +6,9 @@
 // and repaints; every tick ends with one engine step, shown or hidden.
 // Presses, releases and right presses are decided at the point the message
 // itself carries, against the layout table's areas: a click is complete
-// when it is released on the element it was pressed on.
+// when it is released on the element it was pressed on.  While a modal
+// dialog runs over the window (the folder chooser), only the timer and the
+// tray icon reach it: pointer messages are dropped.
 //
 // Sections: [SHOWING] [HEARTBEAT] [PRESS] [RELEASE] [CONTEXT MENU]
 //           [PROCEDURE]
