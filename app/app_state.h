@@ -130,6 +130,8 @@ struct AppState {
     int32_t edit_fresh;
     int32_t proxy_edit[5];      // edited proxy octets 1-4, then the port
     int32_t probe_target;       // connectivity probe target 0..2 used next
+    int32_t modal_depth;        // modal dialogs open (the folder chooser):
+                                // pointer, keys and panel commands wait
 
     // ---- display (display/) ------------------------------------------
     uint32_t *back_buffer;      // 288x417 picture everything is drawn into

@@ -42,9 +42,12 @@ void per_message_step(const char *text, const char *params) {
     poll_keys();
     read_clock();
     if (text) shell_open(text, params);
-    if (s.settings_open) apply_settings_key();
+    // While a modal dialog (the folder chooser) runs, keys are its own: a
+    // key latched meanwhile is only marked handled.
+    const bool modal = s.modal_depth > 0;
+    if (s.settings_open && !modal) apply_settings_key();
     const PlatMessage &msg = s.current_message;
-    if (s.window_shown && msg.message == PLAT_WM_KEYDOWN && msg.wparam == (uint32_t)PLAT_VK_DELETE) {
+    if (s.window_shown && !modal && msg.message == PLAT_WM_KEYDOWN && msg.wparam == (uint32_t)PLAT_VK_DELETE) {
         s.removal_by_key = 1;
         s.removal_requested = 1;
         apply_pending_removal();

@@ -244,7 +244,9 @@ static void repeat_held_arrow(void) {
 
 void pointer_tick(void) {
     AppState &s = app_state;
-    if (s.window_shown) {
+    // While a modal dialog runs, keys and the pointer are the dialog's: no
+    // shortcut, drag or auto-repeat, but the engine still steps.
+    if (s.window_shown && s.modal_depth == 0) {
         capture_shortcut();
         if (s.dragging) {
             if (!plat_key_down(PLAT_VK_LBUTTON)) s.dragging = 0;

@@ -6,7 +6,9 @@
 // and repaints; every tick ends with one engine step, shown or hidden.
 // Presses, releases and right presses are decided at the point the message
 // itself carries, against the layout table's areas: a click is complete
-// when it is released on the element it was pressed on.
+// when it is released on the element it was pressed on.  While a modal
+// dialog runs over the window (the folder chooser), only the timer and the
+// tray icon reach it: pointer messages are dropped.
 //
 // Sections: [SHOWING] [HEARTBEAT] [PRESS] [RELEASE] [CONTEXT MENU]
 //           [PROCEDURE]
@@ -146,6 +148,7 @@ static void left_press(int x, int y, int is_double) {
     s.pointer_y = y;
     update_hover();
     track_elements(x, y);
+    if (s.settings_open) track_settings_hover();
     s.press_id = s.hover_id;
 
     // A press on an entry of the open menu runs that entry and ends there:
@@ -281,6 +284,9 @@ static void right_press(int x, int y) {
 int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, int32_t lparam) {
     AppState &s = app_state;
     const int x = point_x(lparam), y = point_y(lparam);
+    // The pointer reaches the window only while it is shown and no modal
+    // dialog (the folder chooser) runs over it; the timer always does.
+    const bool takes_pointer = s.window_shown && s.modal_depth == 0;
     switch (message) {
     case PLAT_WM_DESTROY:
         plat_post_quit(0);
@@ -296,7 +302,7 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
         heartbeat();
         return 0;
     case PLAT_WM_MOUSEMOVE:
-        if (s.window_shown) {
+        if (takes_pointer) {
             s.pointer_x = x;
             s.pointer_y = y;
             update_hover();
@@ -304,19 +310,19 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
         }
         return 0;
     case PLAT_WM_LBUTTONDOWN:
-        if (s.window_shown) left_press(x, y, 0);
+        if (takes_pointer) left_press(x, y, 0);
         return 0;
     case PLAT_WM_LBUTTONDBLCLK:
-        if (s.window_shown) left_press(x, y, 1);
+        if (takes_pointer) left_press(x, y, 1);
         return 0;
     case PLAT_WM_LBUTTONUP:
-        if (s.window_shown) left_release(x, y);
+        if (takes_pointer) left_release(x, y);
         return 0;
     case PLAT_WM_RBUTTONDOWN:
-        if (s.window_shown) right_press(x, y);
+        if (takes_pointer) right_press(x, y);
         return 0;
     case PLAT_WM_MOUSEWHEEL:
-        if (s.window_shown) scroll_wheel(wparam);
+        if (takes_pointer) scroll_wheel(wparam);
         return 0;
     case TRAY_CALLBACK_MESSAGE:
         if (lparam == TRAY_WM_LBUTTONDOWN || lparam == TRAY_WM_LBUTTONDBLCLK) {

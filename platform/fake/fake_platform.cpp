@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <utility>
 
 #include "platform/posix/posix_io.h"
 
@@ -57,6 +58,9 @@ struct Fake {
     std::string folder_answer;
     int folder_count = 0;
     std::string folder_start;
+    std::string folder_title;
+    std::function<void()> folder_during;
+    int folder_open = 0;
     int fault_nth[FAULT_COUNT] = {};
     bool fault_always[FAULT_COUNT] = {};
     int fault_calls[FAULT_COUNT] = {};
@@ -122,8 +126,11 @@ void fake_set_folder_answer(const char *path) {
     fake().folder_answer_set = path != nullptr;
     fake().folder_answer = path ? path : "";
 }
+void fake_set_folder_during(std::function<void()> during) { fake().folder_during = std::move(during); }
+int fake_folder_chooser_open(void) { return fake().folder_open > 0; }
 int fake_folder_chooser_count(void) { return fake().folder_count; }
 const std::string &fake_folder_chooser_start(void) { return fake().folder_start; }
+const std::string &fake_folder_chooser_title(void) { return fake().folder_title; }
 void fake_fail(FakeFault kind, int nth, int always) {
     fake().fault_nth[kind] = nth;
     fake().fault_always[kind] = always != 0;
@@ -388,10 +395,20 @@ void plat_show_in_folder(const char *program, const char *param_prefix, const ch
         FakeShowCall{program ? program : "", param_prefix ? param_prefix : "", path ? path : ""});
 }
 
-int plat_choose_folder(plat_window, const char *, const char *start_folder, char *out, int cap) {
+int plat_choose_folder(plat_window, const char *title, const char *start_folder, char *out, int cap) {
     Fake &f = fake();
     f.folder_count++;
     f.folder_start = start_folder ? start_folder : "";
+    f.folder_title = title ? title : "";
+    // The chooser's own loop, while it is open.  The function is copied: it
+    // may set another one for a later chooser.
+    const bool outermost = f.folder_open == 0;
+    f.folder_open++;
+    if (outermost && f.folder_during) {
+        std::function<void()> during = f.folder_during;
+        during();
+    }
+    f.folder_open--;
     if (!f.folder_answer_set || cap <= 0) return 0;
     // As the contract says: a path that does not fit is refused, not cut.
     size_t n = f.folder_answer.size();

@@ -1,7 +1,8 @@
 // fake_platform.h - controls of the deterministic test backend.
 //
 // The clock moves only when a test says so; messages, clipboard, keys,
-// cursor and folder-chooser answers are scripted; shell, show-in-folder,
+// cursor and folder-chooser answers (and what happens while the chooser is
+// open) are scripted; shell, show-in-folder,
 // tray, text and message-box calls are recorded; files and sockets are real
 // (POSIX) but the Nth write, connect or receive can be made to fail or come
 // up short.
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,9 +98,19 @@ const FakeFont *fake_font(plat_font font);   // null for 0 or unknown
 
 // ---- folder chooser: the next answer (null = cancelled)
 void fake_set_folder_answer(const char *path);
+// What happens while the chooser is open, before it answers: a real chooser
+// runs its own message loop, so during() stands for it and may dispatch
+// messages to the window (plat_dispatch_message), press keys or look at
+// the program's state.  It runs for an outermost chooser only, never for
+// one opened from inside it.  An empty function (the default) runs nothing.
+void fake_set_folder_during(std::function<void()> during);
+// 1 while a chooser is open.
+int fake_folder_chooser_open(void);
 int fake_folder_chooser_count(void);
 // The start folder the chooser was last opened with ("" for none).
 const std::string &fake_folder_chooser_start(void);
+// The title it was last opened with.
+const std::string &fake_folder_chooser_title(void);
 
 // ---- I/O faults.  An operation counted from now: the nth (1-based) call
 // fails; with `always` every call from the nth on fails.

@@ -134,6 +134,27 @@ TEST_F(FakeSeamTest, folder_chooser_records_where_it_opened_and_answers_within_t
     EXPECT_EQ(0, plat_choose_folder(window, "Pick", "/srv", out, sizeof out));
     EXPECT_STREQ("/srv/downloads", out);
     EXPECT_EQ(3, fake_folder_chooser_count());
+
+    // While it is open, the scripted loop runs: here it dispatches a message
+    // and asks for a second chooser, which opens without running the loop
+    // again.  The answer comes after.
+    fake_set_folder_answer("/srv/a");
+    int loops = 0;
+    fake_set_folder_during([&] {
+        loops++;
+        EXPECT_EQ(1, fake_folder_chooser_open());
+        PlatMessage timer{window, PLAT_WM_TIMER, 7, 0};
+        plat_dispatch_message(&timer);
+        char inner[16];
+        EXPECT_EQ(1, plat_choose_folder(window, "Again", nullptr, inner, sizeof inner));
+    });
+    EXPECT_EQ(1, plat_choose_folder(window, "Pick", "/srv", out, sizeof out));
+    EXPECT_EQ(1, loops);
+    EXPECT_EQ(0, fake_folder_chooser_open());
+    ASSERT_FALSE(delivered.empty());
+    EXPECT_EQ((uint32_t)PLAT_WM_TIMER, delivered.back().message);
+    EXPECT_EQ("Again", fake_folder_chooser_title());
+    EXPECT_EQ(5, fake_folder_chooser_count());
 }
 
 }  // namespace
