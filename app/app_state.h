@@ -18,6 +18,9 @@
 static const uint32_t PROGRAM_TIMER_ID = 16657;
 static const uint32_t TIMER_PERIOD_MS = 25;
 static const uint32_t TRAY_CALLBACK_MESSAGE = 9029;
+// offer_key_down: 1 while Enter or Space presses the capture button; this
+// while a key held over from a closed dialog waits to be let go.
+static const int32_t OFFER_KEY_FROM_DIALOG = 2;
 static const int WINDOW_WIDTH = 288;
 static const int WINDOW_HEIGHT = 417;
 static const int SKIN_WIDTH = 472;
@@ -119,7 +122,7 @@ struct AppState {
     float scroll_scale;         // list pixels per thumb pixel, 0 = all fit
     int32_t list_offset;        // first list pixel shown
     int32_t repeat_ticks;       // auto-repeat of the scroll arrows
-    int32_t offer_key_down;     // Enter or Space held during an offer
+    int32_t offer_key_down;     // Enter or Space held during an offer (OFFER_KEY_*)
     int32_t last_click_element; // element whose release command ran last
     int32_t swallow_release;    // the coming release ends a double click
     int32_t last_press_ran_menu;// the last left press ran a menu entry

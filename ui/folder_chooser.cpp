@@ -32,6 +32,9 @@ void leave_modal(void) {
     // they do not land in the settings panel as well.
     poll_keys();
     mark_key_handled();
+    // Enter or Space that confirmed the dialog is not the capture shortcut.
+    s.offer_key_down =
+        plat_key_down(PLAT_VK_RETURN) || plat_key_down(PLAT_VK_SPACE) ? OFFER_KEY_FROM_DIALOG : 0;
 }
 
 // ------------------------------------------------------- [FOLDER CHOOSER]

@@ -193,11 +193,17 @@ void scroll_wheel(uint32_t wparam) {
 
 // Enter or Space held while an address is on offer presses the capture
 // button; letting go of it captures the address, as a click on the button
-// does.
+// does.  A key still held from a dialog (Enter confirming the folder
+// chooser) counts only once it has been let go and pressed again.
 static void capture_shortcut(void) {
     AppState &s = app_state;
+    const bool held = plat_key_down(PLAT_VK_RETURN) || plat_key_down(PLAT_VK_SPACE);
+    if (s.offer_key_down == OFFER_KEY_FROM_DIALOG) {
+        if (!held) s.offer_key_down = 0;
+        return;
+    }
     if (!s.offer_pending) return;
-    if (plat_key_down(PLAT_VK_RETURN) || plat_key_down(PLAT_VK_SPACE)) {
+    if (held) {
         copy_piece(*FACE_CAPTURE.pressed);
         refresh_window();
         s.offer_key_down = 1;

@@ -538,8 +538,10 @@ TEST_F(SettingsTest, while_the_folder_chooser_is_open_only_the_timer_reaches_the
         EXPECT_EQ(max_edit, app_state.max_active_edit);
         EXPECT_EQ(3, downloads.item_count);
         fake_set_key('5', 0);
-        // A digit typed into the chooser and still held when it closes.
+        // A digit typed into the chooser and Enter confirming it, both
+        // still held when it closes.
         fake_set_key('4', 1);
+        fake_set_key(PLAT_VK_RETURN, 1);
     });
     click(FOLDER_BUTTON);
     fake_set_folder_during(nullptr);
@@ -561,6 +563,19 @@ TEST_F(SettingsTest, while_the_folder_chooser_is_open_only_the_timer_reaches_the
     fake_set_key('4', 0);
     type("6");
     EXPECT_EQ(6, app_state.max_active_edit);
+    // Enter held over from the chooser captures nothing, held or let go;
+    // pressed again, it is the capture shortcut.
+    ticks(3);
+    fake_set_key(PLAT_VK_RETURN, 0);
+    ticks(3);
+    EXPECT_EQ(1, app_state.offer_pending);
+    EXPECT_EQ(3, downloads.item_count);
+    fake_set_key(PLAT_VK_RETURN, 1);
+    ticks(2);
+    fake_set_key(PLAT_VK_RETURN, 0);
+    ticks(2);
+    EXPECT_EQ(0, app_state.offer_pending);
+    EXPECT_EQ(4, downloads.item_count);
     // The pointer works again.
     click(SHOW_FINISHED);
     EXPECT_EQ(!show, app_state.show_finished);
