@@ -91,6 +91,17 @@ static void set_low_byte(int32_t *field, uint8_t value) {
     *field = (int32_t)(((uint32_t)*field & 0xFFFFFF00u) | value);
 }
 
+// A record written elsewhere may fill a text field up to its last byte;
+// everything that reads the fields takes them as NUL-terminated texts.
+static void terminate_loaded_texts(DownloadItem *items, int32_t count) {
+    for (int32_t i = 0; i < count; i++) {
+        DownloadItem &item = items[i];
+        item.pageAddress[sizeof item.pageAddress - 1] = 0;
+        item.streamAddress[sizeof item.streamAddress - 1] = 0;
+        item.fileName[sizeof item.fileName - 1] = 0;
+    }
+}
+
 // -------------------------------------------------------------- [READING]
 
 int open_list_file(void) {
@@ -156,6 +167,7 @@ int read_settings_and_items(void) {
             downloads.item_count = complete;
         }
     }
+    terminate_loaded_texts(downloads.items, downloads.item_count);
     prepare_loaded_items(downloads.items, downloads.item_count);
     return 1;
 }
@@ -176,12 +188,17 @@ void normalise_settings(void) {
     s.proxy_port = clamped(s.proxy_port, 0, 65535);
 }
 
+static_assert(DOWNLOAD_FOLDER_SIZE > LIST_FOLDER_MAX, "the folder field fits download_folder");
+
+// The folder is read as the field holds it and no further: a field filled
+// without its NUL is cut to the 495 characters a save would keep, rather
+// than run on into the first record.
 void read_download_folder(void) {
     char *folder = app_state.download_folder;
     seek_from_start(app_state.list_file, LIST_FOLDER_OFFSET);
-    uint32_t got = read_bytes(app_state.list_file, folder, LIST_FOLDER_READ_MAX);
+    uint32_t got = read_bytes(app_state.list_file, folder, LIST_FOLDER_MAX + 1);
     folder[got] = 0;
-    folder[DOWNLOAD_FOLDER_SIZE - 1] = 0;
+    folder[LIST_FOLDER_MAX] = 0;
 }
 
 // ---------------------------------------------------------------- [PATHS]

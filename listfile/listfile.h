@@ -12,8 +12,10 @@ static const int LIST_COUNT_OFFSET = 32;
 static const int LIST_FOLDER_OFFSET = 160;
 static const int LIST_FOLDER_MAX = 495;           // characters stored
 static const int LIST_RECORD_SIZE = 1204;
-static const int LIST_FOLDER_READ_MAX = 511;      // bytes read for the folder
 static const char LIST_FILE_NAME[] = "list.o";
+// The folder's text and its NUL end before the first record.
+static_assert(LIST_FOLDER_OFFSET + LIST_FOLDER_MAX + 1 <= LIST_HEADER_SIZE,
+              "the folder field lies in the header");
 
 // File access (results of reads, writes and seeks may be ignored by callers).
 plat_file open_existing_rw(const char *path);
@@ -33,7 +35,7 @@ int read_magic(void);
 // Settings, count and records; 0 when the count is out of range or the table
 // cannot be had.
 int read_settings_and_items(void);
-// The download folder text from offset 160.
+// The download folder text from offset 160, at most 495 characters.
 void read_download_folder(void);
 // Brings loaded settings into the ranges the program works with: the three
 // switches 0 or 1, downloads at once 0 to 9, the port 0 to 65535.  Memory

@@ -186,7 +186,8 @@ TEST_F(ListFileTest, folder_read_stops_at_the_nul_and_stays_terminated) {
     read_download_folder();
     EXPECT_STREQ("/srv/clips", app_state.download_folder);
 
-    // A folder field without a NUL is still held as a terminated text.
+    // A folder field without a NUL is held as a terminated text of the 495
+    // characters a save keeps, never run on into the first record.
     close_list();
     std::string full = empty_list();
     full.replace(160, 496, std::string(496, 'h'));
@@ -194,7 +195,41 @@ TEST_F(ListFileTest, folder_read_stops_at_the_nul_and_stays_terminated) {
     open_list(full);
     memset(app_state.download_folder, 'x', sizeof app_state.download_folder);
     read_download_folder();
-    EXPECT_EQ(511u, strlen(app_state.download_folder));
+    EXPECT_EQ(std::string(495, 'h'), app_state.download_folder);
+}
+
+// A list written elsewhere whose texts fill their fields to the last byte:
+// after loading, each is a terminated text that ends in its own field, the
+// next field keeps its first byte, and a save of the cut folder puts its
+// NUL before the first record without touching it.
+TEST_F(ListFileTest, texts_that_fill_their_fields_are_terminated_in_them_on_load) {
+    DownloadItem full;
+    memset(&full, 0, sizeof full);
+    full.state = Queued;
+    memset(full.pageAddress, 'p', sizeof full.pageAddress);
+    memset(full.streamAddress, 's', sizeof full.streamAddress);
+    memset(full.fileName, 'f', sizeof full.fileName);
+    std::string list = list_with_items({full, full});
+    list.replace(160, 496, std::string(496, 'h'));
+    const std::string records = list.substr(656);
+    open_list(list);
+    ASSERT_EQ(1, read_settings_and_items());
+    read_download_folder();
+
+    EXPECT_EQ(std::string(495, 'h'), app_state.download_folder);
+    ASSERT_EQ(2, downloads.item_count);
+    for (int i = 0; i < 2; i++) {
+        const DownloadItem &item = downloads.items[i];
+        EXPECT_EQ(std::string(511, 'p'), item.pageAddress);
+        EXPECT_EQ(std::string(511, 's'), item.streamAddress);
+        EXPECT_EQ(std::string(127, 'f'), item.fileName);
+    }
+
+    save_settings();
+    std::string disk = on_disk();
+    EXPECT_EQ(std::string(495, 'h'), disk.substr(160, 495));
+    EXPECT_EQ('\0', disk[655]);
+    EXPECT_EQ(records, disk.substr(656));
 }
 
 TEST_F(ListFileTest, output_paths_join_the_folder_and_use_the_working_folder_when_empty) {
