@@ -228,6 +228,51 @@ int build_output_path(char *out, int cap, const char *file_name) {
     return 0;
 }
 
+static bool control_character(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Length of the text in a field of field_size bytes; -1 when its NUL is not
+// within the field.
+static int text_length_in(const char *text, int field_size) {
+    if (!text || field_size <= 0) return -1;
+    const char *nul = (const char *)memchr(text, 0, (size_t)field_size);
+    return nul ? (int)(nul - text) : -1;
+}
+
+int page_address_openable(const char *address, int field_size) {
+    int length = text_length_in(address, field_size);
+    if (length <= 0) return 0;
+    bool in_path = false;
+    for (int k = 0; k < length; k++) {
+        unsigned char c = (unsigned char)address[k];
+        if (control_character(c) || strchr(" \"'<>\\", c)) return 0;
+        if (c == '/') in_path = true;
+        if (c == '@' && !in_path) return 0;
+    }
+    return 1;
+}
+
+int file_name_openable(const char *file_name, int field_size) {
+    static const char SUFFIX[] = ".flv";
+    const int suffix_length = (int)sizeof SUFFIX - 1;
+    int length = text_length_in(file_name, field_size);
+    if (length < suffix_length) return 0;
+    for (int k = 0; k < length; k++) {
+        unsigned char c = (unsigned char)file_name[k];
+        if (control_character(c) || c == '/' || c == '\\') return 0;
+        if (c == '.' && k + 1 < length && file_name[k + 1] == '.') return 0;
+    }
+    return memcmp(file_name + length - suffix_length, SUFFIX, (size_t)suffix_length) == 0;
+}
+
+int build_open_path(char *out, int cap, const char *file_name, int field_size) {
+    if (!out || cap <= 0) return 0;
+    out[0] = 0;
+    if (!file_name_openable(file_name, field_size)) return 0;
+    char path[OUTPUT_PATH_CAP];
+    if (!build_output_path(path, sizeof path, file_name)) return 0;
+    return plat_full_path(path, out, cap);
+}
+
 // -------------------------------------------------------------- [WRITING]
 // The count and record writes run after every block a download stores, so
 // they go out as positioned writes (one call each instead of a seek and a

@@ -201,7 +201,11 @@ void plat_clipboard_close(void);
 // ---------------------------------------------------------------- [SHELL]
 
 // Opens a file, folder or web address with the desktop's default handler, or
-// runs a program with parameters (params may be null).
+// runs a program with parameters (params may be null).  Nothing goes
+// through a command interpreter: a file is handed over as one argument, and
+// a program with parameters is run only when target is its absolute path
+// (params is then its one argument).  Callers hand over absolute paths and
+// addresses they have checked.
 void plat_shell_open(const char *target, const char *params);
 // Shows the file at path selected in the desktop's file manager.  program
 // and param_prefix are the program's own texts for systems whose file
@@ -273,6 +277,12 @@ int plat_create_directory(const char *path);
 int plat_directory_exists(const char *path);
 // The path separator character of file names.
 char plat_path_separator(void);
+// The absolute form of path, a relative one taken from the working folder
+// (GetFullPathName): "." segments and doubled separators are dropped, ".."
+// is kept as written.  Writes it (at most cap - 1 bytes and a NUL) and
+// returns 1; 0 (out empty) when it does not fit or the working folder cannot
+// be had.
+int plat_full_path(const char *path, char *out, int cap);
 
 // -------------------------------------------------------------- [SOCKETS]
 // Addresses are IPv4 in network byte order; ports in host order.  Sending

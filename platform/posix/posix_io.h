@@ -23,6 +23,8 @@ int posix_flush(plat_file file);
 void posix_close(plat_file file);
 int posix_create_directory(const char *path);
 int posix_directory_exists(const char *path);
+// path made absolute against the working folder (plat_full_path).
+int posix_full_path(const char *path, char *out, int cap);
 
 // Looks host up within timeout_ms (see posix_io.cpp for how).
 int posix_resolve(const char *host, uint32_t *address, int timeout_ms);

@@ -258,6 +258,31 @@ TEST_F(ListFileTest, output_paths_join_the_folder_and_use_the_working_folder_whe
     EXPECT_EQ(0, build_output_path(out, 30, name.c_str()));
     EXPECT_STREQ("", out);
 
+    // What the desktop is handed is absolute: an empty or relative folder
+    // is taken from the working folder, and "." segments go.
+    char full[FULL_PATH_CAP];
+    app_state.download_folder[0] = 0;
+    ASSERT_EQ(1, build_open_path(full, sizeof full, "clip 2a.flv", 128));
+    EXPECT_EQ(dir.file("clip 2a.flv"), full);
+    strcpy(app_state.download_folder, "./dl//x/.");
+    ASSERT_EQ(1, build_open_path(full, sizeof full, "a.flv", 128));
+    EXPECT_EQ(dir.file("dl/x/a.flv"), full);
+    strcpy(app_state.download_folder, "/v/../w");
+    ASSERT_EQ(1, build_open_path(full, sizeof full, "a.flv", 128));
+    EXPECT_STREQ("/v/../w/a.flv", full);
+    // Too long for the buffer: nothing, rather than a path cut short.
+    const int needed = (int)dir.file("a.flv").size() + 1;
+    app_state.download_folder[0] = 0;
+    EXPECT_EQ(1, build_open_path(full, needed, "a.flv", 128));
+    EXPECT_EQ(0, build_open_path(full, needed - 1, "a.flv", 128));
+    EXPECT_STREQ("", full);
+    // A name without its NUL inside its field is no name.
+    char unterminated[8];
+    memcpy(unterminated, "abcd.flv", 8);
+    EXPECT_EQ(0, build_open_path(full, sizeof full, unterminated, 8));
+    EXPECT_EQ(1, build_open_path(full, sizeof full, "abc.flv", 8));
+    EXPECT_EQ(0, page_address_openable(unterminated, 8));
+
     restore_scrambled_table();
 }
 

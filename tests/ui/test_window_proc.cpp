@@ -344,7 +344,7 @@ TEST_F(WindowProcTest, a_double_click_does_not_run_a_command_twice) {
     double_click(100, row_y(1));
     EXPECT_EQ(1, downloads.selected_item);
     ASSERT_EQ(2u, fake_shell_calls().size());
-    EXPECT_EQ("./one.flv", fake_shell_calls()[1].target);
+    EXPECT_EQ(dir.file("one.flv"), fake_shell_calls()[1].target);
 
     // The list moved under the pointer between the two presses: the
     // double press selects what is there now and opens nothing.
