@@ -15,7 +15,7 @@
 // drawn); each backend converts where its system wants another encoding.
 //
 // Sections: [TYPES] [MESSAGES] [WINDOW] [INPUT] [CLIPBOARD] [SHELL] [TRAY]
-//           [CLOCK] [FILES] [SOCKETS] [TEXT]
+//           [CLOCK] [FILES] [SOCKETS] [INSTANCE] [TEXT]
 #pragma once
 
 #include <cstdint>
@@ -313,6 +313,22 @@ int plat_wait_readable(plat_socket s, int timeout_ms);
 int plat_recv(plat_socket s, void *buffer, int length);
 // Closes the socket.
 void plat_close_socket(plat_socket s);
+
+// ------------------------------------------------------------- [INSTANCE]
+// A second start of the program on the same list finds the list held by the
+// first; instead of failing it asks the first to show its window.  key names
+// the list (the absolute path of its file); instances of other users never
+// meet.  On Windows the listening window is found by a name derived from key
+// (FindWindow) and sent the message (PostMessage).
+
+// Asks the instance listening under key to show itself; 1 when it took the
+// request (it answered), 0 when none did.  Returns within a second.
+int plat_signal_running_instance(const char *key);
+// Listens under key for later starts: every request posts message (wparam
+// and lparam 0) to window, then is answered.  1 when listening; listening
+// ends when the window is destroyed, and a later call replaces it.  Never
+// blocks the thread: requests are taken as the messages are retrieved.
+int plat_listen_for_instances(plat_window window, const char *key, uint32_t message);
 
 // ----------------------------------------------------------------- [TEXT]
 
