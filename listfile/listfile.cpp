@@ -264,6 +264,8 @@ int file_name_openable(const char *file_name, int field_size) {
     return memcmp(file_name + length - suffix_length, SUFFIX, (size_t)suffix_length) == 0;
 }
 
+int list_file_key(char *out, int cap) { return plat_full_path(LIST_FILE_NAME, out, cap); }
+
 int build_open_path(char *out, int cap, const char *file_name, int field_size) {
     if (!out || cap <= 0) return 0;
     out[0] = 0;

@@ -37,6 +37,11 @@ int read_magic(void);
 int read_settings_and_items(void);
 // The download folder text from offset 160, at most 495 characters.
 void read_download_folder(void);
+// The name that tells this list from others: the absolute path of list.o in
+// the working folder (a later start on the same list asks the running
+// instance to show itself under it).  1 on success; 0 (out empty) when it
+// does not fit in cap bytes.
+int list_file_key(char *out, int cap);
 // Brings loaded settings into the ranges the program works with: the three
 // switches 0 or 1, downloads at once 0 to 9, the port 0 to 65535.  Memory
 // only: the file changes at the next settings save.
