@@ -18,6 +18,9 @@
 static const uint32_t PROGRAM_TIMER_ID = 16657;
 static const uint32_t TIMER_PERIOD_MS = 25;
 static const uint32_t TRAY_CALLBACK_MESSAGE = 9029;
+// Posted by the backend when a later start on the same list asks this
+// instance to show its window.
+static const uint32_t SECOND_START_MESSAGE = 9030;
 // offer_key_down: 1 while Enter or Space presses the capture button; this
 // while a key held over from a closed dialog waits to be let go.
 static const int32_t OFFER_KEY_FROM_DIALOG = 2;
@@ -67,6 +70,8 @@ struct AppState {
     int max_x, max_y;           // largest window position on this screen
     uint32_t startup_tick;      // tick read for the request token
     PlatMessage current_message;// message being handled by the loop
+    int handed_over;            // start-up found the list run by another instance,
+                                // which showed its window: this start ends quietly
 
     // ---- persistent settings (listfile/ reads and writes them) ------------
     int32_t window_x, window_y; // window's top-left corner on screen

@@ -6,6 +6,10 @@
 #include "ui/ui.h"
 
 int run_program(void) {
+    // A start that handed over to the instance already running on this list
+    // has done what the user wanted and ends with 0; so does a failed start,
+    // which has shown whatever message it had (app_state.handed_over tells
+    // the two apart).
     if (!startup()) {
         shutdown();
         return 0;

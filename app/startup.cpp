@@ -29,6 +29,25 @@ static uint32_t skin_resource_size;
 
 static void show_list_file_message(void) { plat_message_box("List.o", "File not found!!"); }
 
+// A list held by another writer is most often this program already running
+// on it, perhaps hidden in the tray: the user who starts it again wants its
+// window.  That instance is asked to show itself; only when none answers
+// (the list tool holds the list, or the file is missing) is the list-file
+// message shown.  1 when a running instance took the request.
+static int hand_over_to_running_instance(void) {
+    char key[FULL_PATH_CAP];
+    if (!list_file_key(key, sizeof key)) return 0;
+    return plat_signal_running_instance(key);
+}
+
+// Later starts on this list knock here (SECOND_START_MESSAGE).  Without it
+// the program runs as before; they then show their message.
+static void listen_for_later_starts(void) {
+    char key[FULL_PATH_CAP];
+    if (list_file_key(key, sizeof key))
+        plat_listen_for_instances(app_state.window, key, SECOND_START_MESSAGE);
+}
+
 // Creates the download folder (its last component) when it is missing.
 static void create_download_folder(void) {
     const char *folder = app_state.download_folder;
@@ -52,8 +71,13 @@ int startup(void) {
     // list.o comes before any other resource: without it there is nothing
     // to run, and the one message start-up ever shows is about it, shown
     // before a window exists.  It must exist, be ours to write (a second
-    // instance finds it held), and start with the magic.
+    // instance finds it held, and hands over to the first), and start with
+    // the magic.
     if (!open_list_file()) {
+        if (hand_over_to_running_instance()) {
+            app_state.handed_over = 1;
+            return 0;
+        }
         show_list_file_message();
         return 0;
     }
@@ -160,6 +184,10 @@ int startup(void) {
     // Transfers under way when the program last ended carry on at once; the
     // output paths need the download folder and the second string batch.
     resume_loaded_items();
+
+    // From now on a later start on this list shows this window instead of
+    // failing; a request that comes before the loop runs waits in the queue.
+    listen_for_later_starts();
 
     // The heartbeat starts last, once everything it drives exists; the
     // engine's limit is put in force and its timed work made due at once.

@@ -172,23 +172,29 @@ static int state_is_one_of(uint32_t state, const uint32_t *states, int n) {
     return 0;
 }
 
+// The page goes to the browser as the scheme prefix and the stored address,
+// and only an address that the browser cannot take as anything else (a
+// user name before the host, a second argument, markup).  The text is built
+// here, in a buffer of its own.
 static void open_item_page(const DownloadItem &item) {
+    if (!page_address_openable(item.pageAddress, (int)sizeof item.pageAddress)) return;
     char text[OUTPUT_PATH_CAP] = "";
     if (!append_text_whole(text, sizeof text, string_entry(STR_SCHEME_PREFIX))) return;
-    char address[sizeof item.pageAddress + 1];
-    memcpy(address, item.pageAddress, sizeof item.pageAddress);
-    address[sizeof item.pageAddress] = 0;
-    if (!append_text_whole(text, sizeof text, address)) return;
+    if (!append_text_whole(text, sizeof text, item.pageAddress)) return;
     per_message_step(text, nullptr);
 }
 
+// The file manager is shown the file by its absolute path (the download
+// folder may be relative to the working folder, which the file manager does
+// not share), and only a file that exists under a name of the program's own
+// kind.
 static void show_item_file(const DownloadItem &item) {
-    char path[OUTPUT_PATH_CAP];
-    if (!build_output_path(path, sizeof path, item.fileName)) return;
+    char path[FULL_PATH_CAP];
+    if (!build_open_path(path, sizeof path, item.fileName, (int)sizeof item.fileName)) return;
     plat_file file = plat_open_read(path);
     if (file == PLAT_INVALID_FILE) return;
     close_file(file);
-    char params[OUTPUT_PATH_CAP + 64] = "";
+    char params[FULL_PATH_CAP + 64] = "";
     if (!append_text_whole(params, sizeof params, string_entry(STR_SHOW_PARAM_PREFIX))) return;
     if (!append_text_whole(params, sizeof params, path)) return;
     per_message_step(string_entry(STR_SHOW_PROGRAM), params);

@@ -91,6 +91,17 @@ static void set_low_byte(int32_t *field, uint8_t value) {
     *field = (int32_t)(((uint32_t)*field & 0xFFFFFF00u) | value);
 }
 
+// A record written elsewhere may fill a text field up to its last byte;
+// everything that reads the fields takes them as NUL-terminated texts.
+static void terminate_loaded_texts(DownloadItem *items, int32_t count) {
+    for (int32_t i = 0; i < count; i++) {
+        DownloadItem &item = items[i];
+        item.pageAddress[sizeof item.pageAddress - 1] = 0;
+        item.streamAddress[sizeof item.streamAddress - 1] = 0;
+        item.fileName[sizeof item.fileName - 1] = 0;
+    }
+}
+
 // -------------------------------------------------------------- [READING]
 
 int open_list_file(void) {
@@ -156,6 +167,7 @@ int read_settings_and_items(void) {
             downloads.item_count = complete;
         }
     }
+    terminate_loaded_texts(downloads.items, downloads.item_count);
     prepare_loaded_items(downloads.items, downloads.item_count);
     return 1;
 }
@@ -176,12 +188,17 @@ void normalise_settings(void) {
     s.proxy_port = clamped(s.proxy_port, 0, 65535);
 }
 
+static_assert(DOWNLOAD_FOLDER_SIZE > LIST_FOLDER_MAX, "the folder field fits download_folder");
+
+// The folder is read as the field holds it and no further: a field filled
+// without its NUL is cut to the 495 characters a save would keep, rather
+// than run on into the first record.
 void read_download_folder(void) {
     char *folder = app_state.download_folder;
     seek_from_start(app_state.list_file, LIST_FOLDER_OFFSET);
-    uint32_t got = read_bytes(app_state.list_file, folder, LIST_FOLDER_READ_MAX);
+    uint32_t got = read_bytes(app_state.list_file, folder, LIST_FOLDER_MAX + 1);
     folder[got] = 0;
-    folder[DOWNLOAD_FOLDER_SIZE - 1] = 0;
+    folder[LIST_FOLDER_MAX] = 0;
 }
 
 // ---------------------------------------------------------------- [PATHS]
@@ -209,6 +226,53 @@ int build_output_path(char *out, int cap, const char *file_name) {
         return 1;
     out[0] = 0;
     return 0;
+}
+
+static bool control_character(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Length of the text in a field of field_size bytes; -1 when its NUL is not
+// within the field.
+static int text_length_in(const char *text, int field_size) {
+    if (!text || field_size <= 0) return -1;
+    const char *nul = (const char *)memchr(text, 0, (size_t)field_size);
+    return nul ? (int)(nul - text) : -1;
+}
+
+int page_address_openable(const char *address, int field_size) {
+    int length = text_length_in(address, field_size);
+    if (length <= 0) return 0;
+    bool in_path = false;
+    for (int k = 0; k < length; k++) {
+        unsigned char c = (unsigned char)address[k];
+        if (control_character(c) || strchr(" \"'<>\\", c)) return 0;
+        if (c == '/') in_path = true;
+        if (c == '@' && !in_path) return 0;
+    }
+    return 1;
+}
+
+int file_name_openable(const char *file_name, int field_size) {
+    static const char SUFFIX[] = ".flv";
+    const int suffix_length = (int)sizeof SUFFIX - 1;
+    int length = text_length_in(file_name, field_size);
+    if (length < suffix_length) return 0;
+    for (int k = 0; k < length; k++) {
+        unsigned char c = (unsigned char)file_name[k];
+        if (control_character(c) || c == '/' || c == '\\') return 0;
+        if (c == '.' && k + 1 < length && file_name[k + 1] == '.') return 0;
+    }
+    return memcmp(file_name + length - suffix_length, SUFFIX, (size_t)suffix_length) == 0;
+}
+
+int list_file_key(char *out, int cap) { return plat_full_path(LIST_FILE_NAME, out, cap); }
+
+int build_open_path(char *out, int cap, const char *file_name, int field_size) {
+    if (!out || cap <= 0) return 0;
+    out[0] = 0;
+    if (!file_name_openable(file_name, field_size)) return 0;
+    char path[OUTPUT_PATH_CAP];
+    if (!build_output_path(path, sizeof path, file_name)) return 0;
+    return plat_full_path(path, out, cap);
 }
 
 // -------------------------------------------------------------- [WRITING]

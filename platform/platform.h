@@ -15,7 +15,7 @@
 // drawn); each backend converts where its system wants another encoding.
 //
 // Sections: [TYPES] [MESSAGES] [WINDOW] [INPUT] [CLIPBOARD] [SHELL] [TRAY]
-//           [CLOCK] [FILES] [SOCKETS] [TEXT]
+//           [CLOCK] [FILES] [SOCKETS] [INSTANCE] [TEXT]
 #pragma once
 
 #include <cstdint>
@@ -201,7 +201,11 @@ void plat_clipboard_close(void);
 // ---------------------------------------------------------------- [SHELL]
 
 // Opens a file, folder or web address with the desktop's default handler, or
-// runs a program with parameters (params may be null).
+// runs a program with parameters (params may be null).  Nothing goes
+// through a command interpreter: a file is handed over as one argument, and
+// a program with parameters is run only when target is its absolute path
+// (params is then its one argument).  Callers hand over absolute paths and
+// addresses they have checked.
 void plat_shell_open(const char *target, const char *params);
 // Shows the file at path selected in the desktop's file manager.  program
 // and param_prefix are the program's own texts for systems whose file
@@ -273,6 +277,12 @@ int plat_create_directory(const char *path);
 int plat_directory_exists(const char *path);
 // The path separator character of file names.
 char plat_path_separator(void);
+// The absolute form of path, a relative one taken from the working folder
+// (GetFullPathName): "." segments and doubled separators are dropped, ".."
+// is kept as written.  Writes it (at most cap - 1 bytes and a NUL) and
+// returns 1; 0 (out empty) when it does not fit or the working folder cannot
+// be had.
+int plat_full_path(const char *path, char *out, int cap);
 
 // -------------------------------------------------------------- [SOCKETS]
 // Addresses are IPv4 in network byte order; ports in host order.  Sending
@@ -303,6 +313,22 @@ int plat_wait_readable(plat_socket s, int timeout_ms);
 int plat_recv(plat_socket s, void *buffer, int length);
 // Closes the socket.
 void plat_close_socket(plat_socket s);
+
+// ------------------------------------------------------------- [INSTANCE]
+// A second start of the program on the same list finds the list held by the
+// first; instead of failing it asks the first to show its window.  key names
+// the list (the absolute path of its file); instances of other users never
+// meet.  On Windows the listening window is found by a name derived from key
+// (FindWindow) and sent the message (PostMessage).
+
+// Asks the instance listening under key to show itself; 1 when it took the
+// request (it answered), 0 when none did.  Returns within a second.
+int plat_signal_running_instance(const char *key);
+// Listens under key for later starts: every request posts message (wparam
+// and lparam 0) to window, then is answered.  1 when listening; listening
+// ends when the window is destroyed, and a later call replaces it.  Never
+// blocks the thread: requests are taken as the messages are retrieved.
+int plat_listen_for_instances(plat_window window, const char *key, uint32_t message);
 
 // ----------------------------------------------------------------- [TEXT]
 

@@ -2,6 +2,8 @@
 // (a double press on its row) and the program's web page (the link).
 //
 // Both go to the desktop through the per-message step's shell hand-over.
+// A file goes by its absolute path, and only under a name of the program's
+// own kind (listfile/: build_open_path).
 #include "ui/item_actions.h"
 
 #include "app/app_state.h"
@@ -13,8 +15,9 @@
 void open_selected_file(void) {
     int32_t i = downloads.selected_item;
     if (i < 0 || i >= downloads.item_count) return;
-    char path[OUTPUT_PATH_CAP];
-    if (!build_output_path(path, sizeof path, downloads.items[i].fileName)) return;
+    const DownloadItem &item = downloads.items[i];
+    char path[FULL_PATH_CAP];
+    if (!build_open_path(path, sizeof path, item.fileName, (int)sizeof item.fileName)) return;
     per_message_step(path, nullptr);
 }
 

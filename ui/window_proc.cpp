@@ -331,6 +331,13 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
             present();
         }
         return 0;
+    case SECOND_START_MESSAGE:
+        // The program was started again on this list: the user wants this
+        // window, shown and in front as a press on the tray icon gives it.
+        show_main_window(PLAT_SHOW);
+        copy_piece(*FACE_HIDE.normal);
+        present();
+        return 0;
     default:
         return plat_default_window_proc(window, message, wparam, lparam);
     }

@@ -83,7 +83,10 @@ bool injected(FakeFault kind) {
 
 // ------------------------------------------------------------- controls
 
-void fake_reset(void) { fake() = Fake(); }
+void fake_reset(void) {
+    fake() = Fake();
+    fake_instance_reset();
+}
 void fake_set_tick(uint32_t tick) { fake().tick = tick; }
 void fake_advance(uint32_t ms) { fake().tick += ms; }
 void fake_set_timer_advances_clock(int on) { fake().timer_advances_clock = on != 0; }
@@ -237,6 +240,7 @@ void plat_destroy_window(plat_window window) {
     Fake &f = fake();
     if (window != FAKE_WINDOW || !f.window.exists) return;
     if (f.proc) f.proc(window, PLAT_WM_DESTROY, 0, 0);
+    fake_instance_window_destroyed(window);
     FakeWindow &w = f.window;
     w.destroyed_with_back_buffer = !w.back_buffer.empty();
     w.exists = false;

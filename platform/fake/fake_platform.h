@@ -120,3 +120,18 @@ void fake_fail(FakeFault kind, int nth, int always);
 void fake_clear_faults(void);
 // How many calls of a kind were made since the last reset.
 int fake_calls(FakeFault kind);
+
+// ---- instances (fake_instance.cpp)
+// A listen the program asked for; active until its window is destroyed.
+struct FakeInstanceListen { plat_window window; std::string key; uint32_t message; bool active; };
+const std::vector<FakeInstanceListen> &fake_instance_listens(void);
+// Another start knocks: the active listen's message is posted to its
+// window, as the backend does.  0 when nothing listens.
+int fake_knock(void);
+// Another instance runs and answers under key (null: none does); what
+// plat_signal_running_instance was asked, in order.
+void fake_set_running_instance(const char *key);
+const std::vector<std::string> &fake_instance_signals(void);
+// Called by the fake itself: back to the start, and a window gone.
+void fake_instance_reset(void);
+void fake_instance_window_destroyed(plat_window window);

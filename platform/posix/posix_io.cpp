@@ -130,6 +130,54 @@ int posix_directory_exists(const char *path) {
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The working folder comes from the system (getcwd), which names it without
+// symbolic links; of what the caller wrote only "." segments and doubled
+// slashes go.  ".." stays: through a symbolic link it need not mean the
+// folder above.
+int posix_full_path(const char *path, char *out, int cap) {
+    if (!out || cap <= 0) return 0;
+    out[0] = 0;
+    if (!path) return 0;
+    size_t used = 0;
+    // Appends each segment of text as "/segment"; false when out is full.
+    auto add_segments = [&](const char *text) {
+        const char *p = text;
+        for (;;) {
+            while (*p == '/') p++;
+            if (!*p) return true;
+            const char *end = p;
+            while (*end && *end != '/') end++;
+            size_t n = (size_t)(end - p);
+            if (!(n == 1 && p[0] == '.')) {
+                if (used + 1 + n + 1 > (size_t)cap) return false;
+                out[used++] = '/';
+                memcpy(out + used, p, n);
+                used += n;
+                out[used] = 0;
+            }
+            p = end;
+        }
+    };
+    if (path[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof cwd) || !add_segments(cwd)) {
+            out[0] = 0;
+            return 0;
+        }
+    }
+    if (!add_segments(path)) {
+        out[0] = 0;
+        return 0;
+    }
+    if (used == 0) {
+        // The root itself.
+        if (cap < 2) return 0;
+        out[0] = '/';
+        out[1] = 0;
+    }
+    return 1;
+}
+
 // ---------------------------------------------------------------- sockets
 
 // getaddrinfo has no time limit of its own: a name server that does not

@@ -1,4 +1,5 @@
-// posix_io.h - files, sockets and the clock on POSIX systems.  The platform
+// posix_io.h - files, sockets, the clock and the request a second start
+// sends a running instance, on POSIX systems.  The platform
 // operations of the Qt program and the list tool forward to them
 // (posix_plat_shared.cpp, posix_plat_direct.cpp); the test backend wraps
 // some with fault injection.  Handles are the file descriptor plus one, so
@@ -23,6 +24,8 @@ int posix_flush(plat_file file);
 void posix_close(plat_file file);
 int posix_create_directory(const char *path);
 int posix_directory_exists(const char *path);
+// path made absolute against the working folder (plat_full_path).
+int posix_full_path(const char *path, char *out, int cap);
 
 // Looks host up within timeout_ms (see posix_io.cpp for how).
 int posix_resolve(const char *host, uint32_t *address, int timeout_ms);
@@ -42,3 +45,27 @@ int posix_recv(plat_socket s, void *buffer, int length);
 void posix_close_socket(plat_socket s);
 
 uint32_t posix_tick(void);
+
+// ---- the request a second start sends a running instance
+// (posix_instance.cpp).  The meeting point is an abstract-namespace local
+// socket (no file to clean up) named from the user id and a hash of key; a
+// peer of another user is refused on either side.  Descriptors are plain
+// file descriptors, -1 for none.
+
+// Connects to the instance listening under key, sends the request and waits
+// for its one-byte answer, all within timeout_ms; 1 when answered.
+int posix_instance_signal(const char *key, int timeout_ms);
+// A non-blocking listening socket under key, or -1 (another process holds
+// the name, or no socket could be had).
+int posix_instance_listen(const char *key);
+// Takes one waiting connection from the listening socket (non-blocking) and
+// returns its descriptor, or -1 when none waits.  Connections of other
+// users are closed here and skipped.
+int posix_instance_accept(int listen_fd);
+// Reads the request from an accepted connection without waiting: 1 when the
+// whole request was there, 0 when nothing has arrived yet, -1 when the peer
+// closed or sent something else (close it).
+int posix_instance_read_request(int fd);
+// Sends the one-byte answer that tells the caller its request was taken.
+void posix_instance_answer(int fd);
+void posix_instance_close(int fd);

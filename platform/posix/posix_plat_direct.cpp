@@ -1,6 +1,7 @@
 // posix_plat_direct.cpp - the platform operations that the Qt program and
 // the list tool take straight from POSIX: the clock, the opening and writing
-// of files, starting the sockets, look-up, connect and receive.  The test
+// of files, starting the sockets, look-up, connect and receive, and the
+// request to a running instance.  The test
 // backend has its own versions of these (it can fail them on purpose); the
 // operations every Linux backend shares are in posix_plat_shared.cpp.
 #include <csignal>
@@ -37,3 +38,13 @@ plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, in
     return posix_tcp_connect(address, port, timeout_ms, connected);
 }
 int plat_recv(plat_socket s, void *buffer, int length) { return posix_recv(s, buffer, length); }
+
+// ------------------------------------------------------------- instance
+
+// The whole exchange stays within a second: a second start that finds no
+// answer by then shows its message instead.
+static const int INSTANCE_SIGNAL_TIMEOUT_MS = 1000;
+
+int plat_signal_running_instance(const char *key) {
+    return posix_instance_signal(key, INSTANCE_SIGNAL_TIMEOUT_MS);
+}

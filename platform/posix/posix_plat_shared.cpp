@@ -17,6 +17,7 @@ void plat_close(plat_file file) { posix_close(file); }
 int plat_create_directory(const char *path) { return posix_create_directory(path); }
 int plat_directory_exists(const char *path) { return posix_directory_exists(path); }
 char plat_path_separator(void) { return '/'; }
+int plat_full_path(const char *path, char *out, int cap) { return posix_full_path(path, out, cap); }
 
 void plat_net_stop(void) {}
 int plat_send(plat_socket s, const void *data, int length) { return posix_send(s, data, length); }

@@ -4,6 +4,7 @@
 //   qt_window.cpp   application, message queue, timers, the window, input
 //   qt_desktop.cpp  clipboard, shell, dialogs, icons, tray
 //   qt_text.cpp     fonts and text drawing
+//   qt_instance.cpp listening for later starts on the same list
 // Files, sockets and the clock come from POSIX (platform/posix/).
 // Everything runs on the GUI thread.
 #pragma once
@@ -35,6 +36,10 @@ void qt_modal_leave(QDialog *dialog);
 // before the application object goes).
 void qt_desktop_release(void);
 void qt_text_release(void);
+void qt_instance_release(void);
+// Ends the listening for later starts that posts to window (called as the
+// window is destroyed).
+void qt_instance_window_destroyed(plat_window window);
 
 // The Windows virtual-key code of a Qt key (0 for keys the program has no
 // code for): keypad says the key is on the keypad, x11_keycode is its X11

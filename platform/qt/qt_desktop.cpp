@@ -119,10 +119,13 @@ void plat_clipboard_close(void) {
 
 // ---------------------------------------------------------------- [SHELL]
 
-static QUrl url_of(const char *target) {
-    QString text = QString::fromUtf8(target);
-    if (text.contains(QLatin1String("://"))) return QUrl(text, QUrl::TolerantMode);
-    return QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath());
+// An address goes to the browser only when it is a web address with a
+// host: a text that names another scheme could start another handler.
+static bool web_address(const QString &text, QUrl *url) {
+    *url = QUrl(text, QUrl::TolerantMode);
+    const QString scheme = url->scheme();
+    return url->isValid() && !url->host().isEmpty() &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
 static void open_folder_of(const QString &file) {
@@ -158,13 +161,24 @@ void plat_show_in_folder(const char *program, const char *param_prefix, const ch
     open_folder_of(file);
 }
 
+// Nothing here passes through a shell: a file or an address is one URL for
+// the desktop's handler, and a program gets its parameters as one argument.
+// A program is run only by its full path, so the search path cannot choose
+// which one runs.
 void plat_shell_open(const char *target, const char *params) {
     if (!target || !*target || !qt_app_ready()) return;
-    if (!params || !*params) {
-        QDesktopServices::openUrl(url_of(target));
+    const QString text = QString::fromUtf8(target);
+    if (params && *params) {
+        if (!QDir::isAbsolutePath(text)) return;
+        QProcess::startDetached(text, QStringList{QString::fromUtf8(params)});
         return;
     }
-    QProcess::startDetached(QString::fromUtf8(target), QStringList{QString::fromUtf8(params)});
+    if (text.contains(QLatin1String("://"))) {
+        QUrl url;
+        if (web_address(text, &url)) QDesktopServices::openUrl(url);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath()));
 }
 
 // -------------------------------------------------------------- [DIALOGS]

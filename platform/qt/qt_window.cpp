@@ -242,6 +242,7 @@ int qt_app_ready(void) { return g.app != nullptr; }
 
 void plat_finish(void) {
     if (!g.app) return;
+    qt_instance_release();
     qt_desktop_release();
     qt_text_release();
     for (WindowEntry &e : g.windows) {
@@ -661,6 +662,7 @@ void plat_destroy_window(plat_window window) {
         e = entry_of(window);
         if (!e) return;
     }
+    qt_instance_window_destroyed(window);
     for (TimerEntry &t : e->timers) delete t.timer;
     e->timers.clear();
     QWidget *widget = e->widget;

@@ -63,6 +63,8 @@ TEST_F(StartupTest, wrong_magic_shows_the_same_message) {
     EXPECT_EQ(startup(), 0);
     ASSERT_EQ(fake_message_boxes().size(), 1u);
     EXPECT_EQ(fake_message_boxes()[0].text, "List.o");
+    // The list could be opened: no other instance holds it to be asked.
+    EXPECT_TRUE(fake_instance_signals().empty());
 }
 
 TEST_F(StartupTest, item_count_out_of_range_fails_silently) {
@@ -181,6 +183,50 @@ TEST_F(StartupTest, window_creation_failure_ends_silently_and_releases) {
 }
 
 class ProgramTest : public StartupTest {};
+
+// A second start on a list that a running instance holds asks that
+// instance to show its window (under the list's absolute path) and ends at
+// once with 0: no message, no window, no tray icon, the list untouched.
+// When nothing answers under that key - the list tool holds the list, or an
+// instance of another list answers - the message shows as before.
+TEST_F(ProgramTest, a_second_start_on_a_held_list_hands_over_to_the_running_instance) {
+    const std::string list = make_list(10, 20, 2, 0, "");
+    write_file(dir.file("list.o"), list);
+    plat_file held = plat_open_existing_rw("list.o");   // the running instance's hold
+    ASSERT_NE(held, PLAT_INVALID_FILE);
+    const std::string key = dir.file("list.o");
+
+    fake_set_running_instance(key.c_str());
+    EXPECT_EQ(run_program(), 0);
+    EXPECT_EQ(app_state.handed_over, 1);
+    EXPECT_TRUE(fake_message_boxes().empty());
+    ASSERT_EQ(fake_instance_signals().size(), 1u);
+    EXPECT_EQ(fake_instance_signals()[0], key);
+    EXPECT_EQ(fake_window().show_count, 0);
+    EXPECT_TRUE(fake_tray_calls().empty());
+    EXPECT_TRUE(fake_instance_listens().empty());
+    EXPECT_EQ(read_file(dir.file("list.o")), list);
+
+    for (const char *other : {(const char *)nullptr, "/elsewhere/list.o"}) {
+        fake_set_running_instance(other);
+        fake_message_boxes().clear();
+        EXPECT_EQ(run_program(), 0);
+        EXPECT_EQ(app_state.handed_over, 0);
+        ASSERT_EQ(fake_message_boxes().size(), 1u);
+        EXPECT_EQ(fake_message_boxes()[0].caption, "File not found!!");
+    }
+    plat_close(held);
+
+    // The list free again: this start runs, and listens for later ones.
+    fake_set_running_instance(key.c_str());
+    fake_message_boxes().clear();
+    ASSERT_EQ(startup(), 1);
+    EXPECT_EQ(app_state.handed_over, 0);
+    EXPECT_TRUE(fake_message_boxes().empty());
+    ASSERT_EQ(fake_instance_listens().size(), 1u);
+    EXPECT_EQ(fake_instance_listens()[0].key, key);
+    EXPECT_TRUE(fake_instance_listens()[0].active);
+}
 
 TEST_F(ProgramTest, loop_steps_every_message_and_saves_position_on_quit) {
     write_file(dir.file("list.o"), make_list(10, 20, 2, 0, ""));

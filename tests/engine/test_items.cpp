@@ -197,11 +197,11 @@ TEST_F(ItemsTest, menu_opens_the_page_and_shows_an_existing_file) {
     ASSERT_EQ(1u, fake_shell_calls().size());
     EXPECT_EQ("http://vidcue.test/watch/a?x=1", fake_shell_calls()[0].target);
     // Showing the file is the platform's show-in-folder, with the string
-    // table's program and option and the file's path.
+    // table's program and option and the file's absolute path.
     menu(5, 0);
     EXPECT_EQ(1u, fake_shell_calls().size());
     ASSERT_EQ(1u, fake_show_calls().size());
-    EXPECT_EQ("./clip 1A2B.flv", fake_show_calls()[0].path);
+    EXPECT_EQ(dir.file("clip 1A2B.flv"), fake_show_calls()[0].path);
     EXPECT_EQ(string_entry(STR_SHOW_PROGRAM), fake_show_calls()[0].program);
     EXPECT_EQ(string_entry(STR_SHOW_PARAM_PREFIX), fake_show_calls()[0].prefix);
     menu(5, 1);  // no file: nothing to show

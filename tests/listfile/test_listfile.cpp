@@ -186,7 +186,8 @@ TEST_F(ListFileTest, folder_read_stops_at_the_nul_and_stays_terminated) {
     read_download_folder();
     EXPECT_STREQ("/srv/clips", app_state.download_folder);
 
-    // A folder field without a NUL is still held as a terminated text.
+    // A folder field without a NUL is held as a terminated text of the 495
+    // characters a save keeps, never run on into the first record.
     close_list();
     std::string full = empty_list();
     full.replace(160, 496, std::string(496, 'h'));
@@ -194,7 +195,41 @@ TEST_F(ListFileTest, folder_read_stops_at_the_nul_and_stays_terminated) {
     open_list(full);
     memset(app_state.download_folder, 'x', sizeof app_state.download_folder);
     read_download_folder();
-    EXPECT_EQ(511u, strlen(app_state.download_folder));
+    EXPECT_EQ(std::string(495, 'h'), app_state.download_folder);
+}
+
+// A list written elsewhere whose texts fill their fields to the last byte:
+// after loading, each is a terminated text that ends in its own field, the
+// next field keeps its first byte, and a save of the cut folder puts its
+// NUL before the first record without touching it.
+TEST_F(ListFileTest, texts_that_fill_their_fields_are_terminated_in_them_on_load) {
+    DownloadItem full;
+    memset(&full, 0, sizeof full);
+    full.state = Queued;
+    memset(full.pageAddress, 'p', sizeof full.pageAddress);
+    memset(full.streamAddress, 's', sizeof full.streamAddress);
+    memset(full.fileName, 'f', sizeof full.fileName);
+    std::string list = list_with_items({full, full});
+    list.replace(160, 496, std::string(496, 'h'));
+    const std::string records = list.substr(656);
+    open_list(list);
+    ASSERT_EQ(1, read_settings_and_items());
+    read_download_folder();
+
+    EXPECT_EQ(std::string(495, 'h'), app_state.download_folder);
+    ASSERT_EQ(2, downloads.item_count);
+    for (int i = 0; i < 2; i++) {
+        const DownloadItem &item = downloads.items[i];
+        EXPECT_EQ(std::string(511, 'p'), item.pageAddress);
+        EXPECT_EQ(std::string(511, 's'), item.streamAddress);
+        EXPECT_EQ(std::string(127, 'f'), item.fileName);
+    }
+
+    save_settings();
+    std::string disk = on_disk();
+    EXPECT_EQ(std::string(495, 'h'), disk.substr(160, 495));
+    EXPECT_EQ('\0', disk[655]);
+    EXPECT_EQ(records, disk.substr(656));
 }
 
 TEST_F(ListFileTest, output_paths_join_the_folder_and_use_the_working_folder_when_empty) {
@@ -222,6 +257,31 @@ TEST_F(ListFileTest, output_paths_join_the_folder_and_use_the_working_folder_whe
     EXPECT_EQ("/v/" + name, out);
     EXPECT_EQ(0, build_output_path(out, 30, name.c_str()));
     EXPECT_STREQ("", out);
+
+    // What the desktop is handed is absolute: an empty or relative folder
+    // is taken from the working folder, and "." segments go.
+    char full[FULL_PATH_CAP];
+    app_state.download_folder[0] = 0;
+    ASSERT_EQ(1, build_open_path(full, sizeof full, "clip 2a.flv", 128));
+    EXPECT_EQ(dir.file("clip 2a.flv"), full);
+    strcpy(app_state.download_folder, "./dl//x/.");
+    ASSERT_EQ(1, build_open_path(full, sizeof full, "a.flv", 128));
+    EXPECT_EQ(dir.file("dl/x/a.flv"), full);
+    strcpy(app_state.download_folder, "/v/../w");
+    ASSERT_EQ(1, build_open_path(full, sizeof full, "a.flv", 128));
+    EXPECT_STREQ("/v/../w/a.flv", full);
+    // Too long for the buffer: nothing, rather than a path cut short.
+    const int needed = (int)dir.file("a.flv").size() + 1;
+    app_state.download_folder[0] = 0;
+    EXPECT_EQ(1, build_open_path(full, needed, "a.flv", 128));
+    EXPECT_EQ(0, build_open_path(full, needed - 1, "a.flv", 128));
+    EXPECT_STREQ("", full);
+    // A name without its NUL inside its field is no name.
+    char unterminated[8];
+    memcpy(unterminated, "abcd.flv", 8);
+    EXPECT_EQ(0, build_open_path(full, sizeof full, unterminated, 8));
+    EXPECT_EQ(1, build_open_path(full, sizeof full, "abc.flv", 8));
+    EXPECT_EQ(0, page_address_openable(unterminated, 8));
 
     restore_scrambled_table();
 }

@@ -2,7 +2,8 @@
 // them: complete and incomplete clicks, the capture button, the item menu,
 // the hidden window, the heartbeat's schedule, scrolling, dragging, double
 // clicks, points outside the window, the capture shortcut, the settings
-// panel's opening and closing, and showing the window again.
+// panel's opening and closing, and showing the window again (from the tray
+// or at a second start).
 #include "ui/ui_fixture.h"
 
 #include "ui/list_view.h"
@@ -344,7 +345,7 @@ TEST_F(WindowProcTest, a_double_click_does_not_run_a_command_twice) {
     double_click(100, row_y(1));
     EXPECT_EQ(1, downloads.selected_item);
     ASSERT_EQ(2u, fake_shell_calls().size());
-    EXPECT_EQ("./one.flv", fake_shell_calls()[1].target);
+    EXPECT_EQ(dir.file("one.flv"), fake_shell_calls()[1].target);
 
     // The list moved under the pointer between the two presses: the
     // double press selects what is there now and opens nothing.
@@ -452,6 +453,57 @@ TEST_F(WindowProcTest, showing_the_window_again_forgets_the_hover_and_draws_it_w
     EXPECT_EQ(0, app_state.press_id);
     EXPECT_GT(fake_window().present_count, presents);
     EXPECT_TRUE(shows(254, 3, 13, 13, 254, 3));   // the hide button in its plain look
+}
+
+// A later start on the same list knocks (the backend posts the message);
+// the window comes to the front as a press on the tray icon brings it,
+// whether it was hidden or only behind another window.
+TEST_F(WindowProcTest, a_second_start_on_the_list_brings_the_window_to_the_front) {
+    open(3);
+    ASSERT_EQ(1u, fake_instance_listens().size());
+    EXPECT_EQ(dir.file("list.o"), fake_instance_listens()[0].key);
+    EXPECT_EQ(app_state.window, fake_instance_listens()[0].window);
+    EXPECT_EQ(SECOND_START_MESSAGE, fake_instance_listens()[0].message);
+    // Retrieves the knock and hands it on as the main loop does.
+    auto deliver = [] {
+        PlatMessage msg;
+        ASSERT_EQ(1, plat_get_message(&msg));
+        ASSERT_EQ(SECOND_START_MESSAGE, msg.message);
+        app_state.current_message = msg;
+        per_message_step(nullptr, nullptr);
+        plat_dispatch_message(&msg);
+    };
+
+    move(260, 9);
+    click(260, 9);   // hidden to the tray
+    ASSERT_EQ(0, app_state.window_shown);
+    ASSERT_FALSE(fake_window().shown);
+    fake_deactivate_window();
+    app_state.press_id = 3;   // the hide button, as left by the hiding press
+    const int presents = fake_window().present_count;
+    ASSERT_EQ(1, fake_knock());
+    deliver();
+    EXPECT_EQ(1, app_state.window_shown);
+    EXPECT_TRUE(fake_window().shown);
+    EXPECT_TRUE(fake_window().activated);
+    EXPECT_EQ(0, app_state.hover_id);
+    EXPECT_EQ(0, app_state.press_id);
+    EXPECT_GT(fake_window().present_count, presents);
+    EXPECT_TRUE(shows(254, 3, 13, 13, 254, 3));   // the hide button in its plain look
+
+    // Shown, but another program has the focus: activated again.
+    fake_deactivate_window();
+    const int shows_before = fake_window().show_count;
+    ASSERT_EQ(1, fake_knock());
+    deliver();
+    EXPECT_TRUE(fake_window().activated);
+    EXPECT_EQ(shows_before + 1, fake_window().show_count);
+
+    // Once the window is gone nothing listens any more.
+    shutdown();
+    started = false;
+    EXPECT_FALSE(fake_instance_listens()[0].active);
+    EXPECT_EQ(0, fake_knock());
 }
 
 TEST_F(WindowProcTest, the_first_paint_lights_the_row_under_the_pointer_only) {

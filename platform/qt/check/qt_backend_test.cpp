@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -821,6 +822,41 @@ TEST_F(QtBackendTest, sigterm_ends_the_loop_with_the_quit_message) {
     PlatMessage q;
     EXPECT_EQ(plat_get_message(&q), 0);
     EXPECT_EQ(q.message, (uint32_t)PLAT_WM_QUIT);
+}
+
+// ------------------------------------------------------------ instances
+
+// A later start knocks from another thread, as it would from another
+// process: the loop that retrieves messages takes the request, posts the
+// message to the listening window, and only then does the caller have its
+// answer.  A window that is gone hears nothing any more.
+TEST_F(QtBackendTest, a_later_start_is_heard_while_messages_are_retrieved) {
+    const std::string key = "/qt-backend-test/" + std::to_string(getpid()) + "/list.o";
+    ASSERT_EQ(plat_listen_for_instances(window, key.c_str(), APP_A), 1);
+    auto knock = std::async(std::launch::async, [&] { return plat_signal_running_instance(key.c_str()); });
+    auto knocks = [](const std::vector<PlatMessage> &all) {
+        for (const PlatMessage &m : all)
+            if (m.message == APP_A) return true;
+        return false;
+    };
+    std::vector<PlatMessage> got = drain_until(knocks, 3000);
+    ASSERT_TRUE(knocks(got));
+    for (const PlatMessage &m : got) {
+        if (m.message == APP_A) {
+            EXPECT_EQ(m.window, window);
+        }
+    }
+    EXPECT_EQ(knock.get(), 1);
+
+    // A listen for another window replaces this one; it ends with its window.
+    plat_window other = plat_create_window("Quorvax", "other", 0, 0, 10, 10);
+    ASSERT_EQ(plat_listen_for_instances(other, key.c_str(), APP_B), 1);
+    plat_destroy_window(other);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(plat_signal_running_instance(key.c_str()), 0);
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_EQ(plat_listen_for_instances(other, key.c_str(), APP_B), 0);
 }
 
 // ------------------------------------------------------------ clipboard
