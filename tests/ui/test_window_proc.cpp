@@ -437,6 +437,18 @@ TEST_F(WindowProcTest, the_settings_panel_opens_and_applies_where_the_pointer_le
     EXPECT_EQ(-1, app_state.hover_id);
 }
 
+// The hidden window brought back: shown, active, nothing hovered or pressed
+// from before, drawn again with the hide button in its plain look.
+static void expect_shown_whole(int presents_before) {
+    EXPECT_EQ(1, app_state.window_shown);
+    EXPECT_TRUE(fake_window().shown);
+    EXPECT_TRUE(fake_window().activated);
+    EXPECT_EQ(0, app_state.hover_id);
+    EXPECT_EQ(0, app_state.press_id);
+    EXPECT_GT(fake_window().present_count, presents_before);
+    EXPECT_TRUE(UiFixture::shows(254, 3, 13, 13, 254, 3));
+}
+
 TEST_F(WindowProcTest, showing_the_window_again_forgets_the_hover_and_draws_it_whole) {
     open();
     move(260, 9);
@@ -446,13 +458,7 @@ TEST_F(WindowProcTest, showing_the_window_again_forgets_the_hover_and_draws_it_w
     EXPECT_EQ(0, app_state.window_shown);
     const int presents = fake_window().present_count;
     tray(515);
-    EXPECT_EQ(1, app_state.window_shown);
-    EXPECT_TRUE(fake_window().shown);
-    EXPECT_TRUE(fake_window().activated);
-    EXPECT_EQ(0, app_state.hover_id);
-    EXPECT_EQ(0, app_state.press_id);
-    EXPECT_GT(fake_window().present_count, presents);
-    EXPECT_TRUE(shows(254, 3, 13, 13, 254, 3));   // the hide button in its plain look
+    expect_shown_whole(presents);
 }
 
 // A later start on the same list knocks (the backend posts the message);
@@ -483,13 +489,7 @@ TEST_F(WindowProcTest, a_second_start_on_the_list_brings_the_window_to_the_front
     const int presents = fake_window().present_count;
     ASSERT_EQ(1, fake_knock());
     deliver();
-    EXPECT_EQ(1, app_state.window_shown);
-    EXPECT_TRUE(fake_window().shown);
-    EXPECT_TRUE(fake_window().activated);
-    EXPECT_EQ(0, app_state.hover_id);
-    EXPECT_EQ(0, app_state.press_id);
-    EXPECT_GT(fake_window().present_count, presents);
-    EXPECT_TRUE(shows(254, 3, 13, 13, 254, 3));   // the hide button in its plain look
+    expect_shown_whole(presents);
 
     // Shown, but another program has the focus: activated again.
     fake_deactivate_window();
