@@ -95,6 +95,18 @@ struct SettingsTest : UiFixture {
 
 // ---------------------------------------------------------------- fields
 
+// After applying: the limit, the proxy switch and port in force and in the
+// list file's settings header (bytes 12, 15 and 16-19).
+static void expect_in_force_and_saved(const std::string &list, int32_t max_active, int32_t use_proxy,
+                                      int32_t port) {
+    EXPECT_EQ(max_active, app_state.max_active);
+    EXPECT_EQ(use_proxy, app_state.use_proxy);
+    EXPECT_EQ(port, app_state.proxy_port);
+    EXPECT_EQ(max_active, list[12]);
+    EXPECT_EQ(use_proxy, list[15]);
+    EXPECT_EQ((uint32_t)port, get32(list, 16));
+}
+
 TEST_F(SettingsTest, digits_edit_the_selected_field_within_its_range_and_apply_puts_them_in_force) {
     open();
     const int32_t address[4] = {10, 20, 30, 40};
@@ -196,16 +208,10 @@ TEST_F(SettingsTest, digits_edit_the_selected_field_within_its_range_and_apply_p
     right_press(OUTSIDE);
     EXPECT_EQ(1, app_state.settings_open);
     EXPECT_EQ(0, app_state.edit_field);
-    EXPECT_EQ(1, app_state.use_proxy);
-    EXPECT_EQ(654, app_state.proxy_port);
+    expect_in_force_and_saved(list_bytes(), 7, 1, 654);
     EXPECT_EQ((std::vector<int32_t>{255, 26, 0, 12}),
               std::vector<int32_t>(app_state.proxy_address, app_state.proxy_address + 4));
-    EXPECT_EQ(7, app_state.max_active);
-    std::string bytes = list_bytes();
-    EXPECT_EQ(7, bytes[12]);
-    EXPECT_EQ(1, bytes[15]);
-    EXPECT_EQ(654u, get32(bytes, 16));
-    EXPECT_EQ(std::string("\xff\x1a\x00\x0c", 4), bytes.substr(20, 4));
+    EXPECT_EQ(std::string("\xff\x1a\x00\x0c", 4), list_bytes().substr(20, 4));
 
     // More edits, then a left release outside the panel: closed, applied,
     // saved.
@@ -217,13 +223,7 @@ TEST_F(SettingsTest, digits_edit_the_selected_field_within_its_range_and_apply_p
     EXPECT_EQ(1, app_state.use_proxy);
     click(OUTSIDE);
     EXPECT_EQ(0, app_state.settings_open);
-    EXPECT_EQ(0, app_state.use_proxy);
-    EXPECT_EQ(8080, app_state.proxy_port);
-    EXPECT_EQ(2, app_state.max_active);
-    bytes = list_bytes();
-    EXPECT_EQ(2, bytes[12]);
-    EXPECT_EQ(0, bytes[15]);
-    EXPECT_EQ(8080u, get32(bytes, 16));
+    expect_in_force_and_saved(list_bytes(), 2, 0, 8080);
 
     // Closed, the panel takes no digits.
     type("9");
