@@ -240,7 +240,7 @@ clipboard_empty() { [ -z "$(xclip -o -selection clipboard 2>/dev/null)" ]; }
 # held for a while, since the program reads a key as down from its press to
 # its release and looks at the keys once per message or timer tick.
 type_key() {
-  xdotool windowfocus --sync "$win" 2>/dev/null || fail "the window could not take the focus"
+  timeout 5 xdotool windowfocus --sync "$win" 2>/dev/null || fail "the window could not take the focus"
   xdotool keydown "$1"
   sleep 0.15
   xdotool keyup "$1"
