@@ -9,6 +9,10 @@ PACKAGES=(
   googletest libgtest-dev
   python3 curl
   xvfb xauth x11-utils xdotool xclip imagemagick
+  # how Qt hands pages and folders to the desktop without a desktop
+  # environment (xdg-open), a private session bus and a notification area
+  # for the end-to-end checks
+  xdg-utils dbus-daemon dbus-session-bus-common trayer
   fonts-liberation2 fonts-dejavu-core fonts-dejavu-extra fonts-urw-base35
 )
 
