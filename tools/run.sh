@@ -168,30 +168,14 @@ fi
 # free number from 77 on, ready once Xvfb writes its number to descriptor 8
 own_display=""
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  for n in $(seq 77 120); do
-    if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then continue; fi
-    : > "$data/display.ready"
-    Xvfb ":$n" -displayfd 8 -screen 0 1280x800x24 -nolisten tcp -noreset \
-      8> "$data/display.ready" > /dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-      [ -s "$data/display.ready" ] && break
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    if [ -s "$data/display.ready" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-      own_display=":$n"
-      break
-    fi
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=""
-  done
-  rm -f "$data/display.ready"
-  if [ -z "$own_display" ]; then
+  source "$src/tools/lib_display.sh"
+  if ! start_virtual_display 77 44 "$data/display.ready"; then
     echo "run.sh: no display, and no virtual one could be started" >&2
     exit 1
   fi
+  rm -f "$data/display.ready"
+  xvfb_pid="$virtual_display_pid"
+  own_display="$virtual_display"
   export DISPLAY="$own_display"
 fi
 

@@ -126,29 +126,11 @@ wait_for_exit() {
 # is started on demand either), a runtime folder of its own, no desktop
 # name, no browser setting.
 e2e_start_display() {
-  local n=$(( 300 + $$ % 200 )) display="" pid
-  for _ in $(seq 20); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      : > "$work/display.ready"
-      Xvfb ":$n" -displayfd 8 -screen 0 1280x800x24 -nolisten tcp -noreset \
-        8> "$work/display.ready" > /dev/null 2>&1 &
-      pid=$!
-      for _ in $(seq 100); do
-        [ -s "$work/display.ready" ] && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
-      done
-      if [ -s "$work/display.ready" ] && kill -0 "$pid" 2>/dev/null; then
-        display=":$n"
-        e2e_track "$pid"
-        break
-      fi
-      kill "$pid" 2>/dev/null
-    fi
-    n=$(( n + 1 ))
-  done
-  [ -n "$display" ] || fail "no virtual display could be started"
-  export DISPLAY="$display"
+  source "$src/tools/lib_display.sh"
+  start_virtual_display $(( 300 + $$ % 200 )) 20 "$work/display.ready" ||
+    fail "no virtual display could be started"
+  e2e_track "$virtual_display_pid"
+  export DISPLAY="$virtual_display"
   export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
   mkdir -m 700 "$work/runtime"
   export XDG_RUNTIME_DIR="$work/runtime"

@@ -18,37 +18,23 @@
 # is the same byte for byte and nothing was made in the user's folders.
 # Arguments: BUILD_DIR SOURCE_DIR
 set -uo pipefail
-build="$(cd "$1" && pwd)"
-src="$(cd "$2" && pwd)"
-work="$(mktemp -d)"
-xvfb_pid=""
+source "$2/tests/scripts/lib_e2e.sh"
+e2e_begin "$1" "$2"
 run_pid=""
-cleanup() {
-  # The demo script leads its own session and process group: stopping the
-  # group reaches the program and the demo web it started.
+out=""
+# The demo script leads its own session and process group: stopping the
+# group reaches the program and the demo web it started; then the shared
+# clean-up ends the display (and with it xclip's servers).
+demo_cleanup() {
   if [ -n "$run_pid" ]; then
     kill -TERM -- "-$run_pid" 2>/dev/null
     sleep 0.5
     kill -KILL -- "-$run_pid" 2>/dev/null
   fi
-  # xclip's servers end with the display.
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
+  e2e_cleanup
 }
-trap cleanup EXIT
-# A test killed from outside (ctest's time-out) cleans up as well.
-trap 'exit 143' TERM
-trap 'exit 130' INT
-trap 'exit 129' HUP
-out=""
-fail() {
-  echo "FAIL: $*"
-  [ -n "$out" ] && [ -f "$out" ] && { echo "--- the demo script said:"; cat "$out"; }
-  [ -f "$work/list.json" ] && { echo "--- demo list:"; cat "$work/list.json"; echo; }
-  exit 1
-}
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-started_ms=$(now_ms)
+trap demo_cleanup EXIT
+e2e_evidence() { [ -n "$out" ] && [ -f "$out" ] && { echo "--- the demo script said:"; cat "$out"; }; }
 
 # Hang bounds, each far above what a normal run takes (noted beside it).
 start_bound_s=20      # the demo web and the list are ready within a second
@@ -58,52 +44,9 @@ state_bound_s=20      # the page is fetched and the stream begins within a secon
 screen_bound_s=5      # the window is repainted every 50 ms
 exit_bound_s=30       # the program and the demo web end within a second
 
-# Runs "$@" every 0.1 s until it succeeds or bound_s seconds have passed by
-# the clock, however slow each try is.
-wait_until() {
-  local bound_s="$1" what="$2"
-  shift 2
-  local begin deadline
-  begin=$(now_ms)
-  deadline=$(( begin + bound_s * 1000 ))
-  until "$@"; do
-    [ "$(now_ms)" -ge "$deadline" ] &&
-      fail "$what: not within ${bound_s} s (waited $(( $(now_ms) - begin )) ms)"
-    sleep 0.1
-  done
-  echo "  $what ($(( $(now_ms) - begin )) ms)"
-}
-
-for tool in Xvfb xdotool xclip import convert compare curl setsid flock; do
-  command -v "$tool" >/dev/null || fail "$tool is needed"
-done
-[ -x "$build/quorvax" ] || fail "no program at $build/quorvax"
-[ -x "$build/quorvax-list" ] || fail "no list tool at $build/quorvax-list"
-
-# --- a display of our own: the first free one from a number of this run's
-# own, retried when another server took it first
-n=$(( 500 + $$ % 200 ))
-display=""
-for _ in $(seq 20); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    : > "$work/display.ready"
-    Xvfb ":$n" -displayfd 8 -screen 0 1280x800x24 -nolisten tcp -noreset \
-      8> "$work/display.ready" > /dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-      [ -s "$work/display.ready" ] && break
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    if [ -s "$work/display.ready" ] && kill -0 "$xvfb_pid" 2>/dev/null; then display=":$n"; break; fi
-    kill "$xvfb_pid" 2>/dev/null
-    xvfb_pid=""
-  fi
-  n=$(( n + 1 ))
-done
-[ -n "$display" ] || fail "no virtual display could be started"
-export DISPLAY="$display"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY QUORVAX_PROXY QUORVAX_DOWNLOADS
+e2e_need Xvfb xdotool xclip import convert compare curl setsid flock
+e2e_start_display
+unset QUORVAX_PROXY QUORVAX_DOWNLOADS
 
 # --- a private user: their own list, and what an earlier demo left behind
 export HOME="$work/home"
@@ -120,31 +63,15 @@ cp "$own" "$work/own.before"
 echo "left over" > "$demo/leftover.txt"
 echo "old video" > "$demo/downloads/old.flv"
 
-# The demo list as the list tool reads it, tested with a Python expression
-# over d (the whole file) and items.
-list_says() {
-  "$build/quorvax-list" show "$demo/list.o" --json > "$work/list.json" 2>/dev/null || return 1
-  python3 - "$work/list.json" "$1" <<'PY'
-import json, sys
-d = json.load(open(sys.argv[1]))
-items = d["items"]
-sys.exit(0 if eval(sys.argv[2]) else 1)
-PY
-}
+# The list the shared list_says reads: the demo's.
+list="$demo/list.o"
 
 # The capture button's looks, as skin pieces (display/skin_layout.h: source
 # corner and size), and where the buttons are (display/window_layout.h).
-skin="$src/resources/skin.png"
-convert "$skin" -crop 52x53+61+421 +repage "$work/piece-offered.png" || fail "cutting the skin"
+piece offered 61 421 52 53
 capture_x=30 capture_y=29
 quit_x=275 quit_y=9
-win=""
-capture_offered() {
-  import -window "$win" "$work/window.png" 2>/dev/null || return 1
-  convert "$work/window.png" -crop 52x53+4+3 +repage "$work/seen.png" || return 1
-  [ "$(compare -metric AE "$work/seen.png" "$work/piece-offered.png" null: 2>&1)" = "0" ]
-}
-copy() { printf "%s" "$1" | xclip -selection clipboard 2>/dev/null || fail "xclip could not copy"; }
+capture_offered() { shows offered 4 3; }
 
 # Starts the demo script in a session of its own (setsid execs it in place:
 # a background job of a script leads no process group, so no fork) and
@@ -255,4 +182,4 @@ list_says "d['item_count'] == 0 and d['window_x'] == 300 and d['window_y'] == 20
 cmp -s "$own" "$work/own.before" || fail "the user's own list changed"
 [ ! -e "$HOME/Downloads" ] || fail "the demo made $HOME/Downloads"
 [ ! -e "$work/own-downloads" ] || fail "the demo made the user's download folder"
-echo "PASS ($(( $(now_ms) - started_ms )) ms)"
+pass
