@@ -102,17 +102,9 @@ start_demo() {
 # Waits for the demo script to end by itself and checks its exit code, then
 # that the demo web's port is closed and that nothing of its session is left.
 demo_ended() {
-  local want_rc="$1" begin rc
-  begin=$(now_ms)
-  while kill -0 "$run_pid" 2>/dev/null; do
-    [ "$(now_ms)" -ge $(( begin + exit_bound_s * 1000 )) ] &&
-      fail "the demo script still runs ${exit_bound_s} s on (waited $(( $(now_ms) - begin )) ms)"
-    sleep 0.1
-  done
-  wait "$run_pid"
-  rc=$?
-  echo "  demo script ended after $(( $(now_ms) - begin )) ms with exit code $rc"
-  [ "$rc" -eq "$want_rc" ] || fail "exit code $rc, expected $want_rc"
+  local want_rc="$1"
+  wait_for_exit "$run_pid" "$exit_bound_s" "demo script"
+  [ "$exit_code" -eq "$want_rc" ] || fail "exit code $exit_code, expected $want_rc"
   curl -s -o /dev/null --max-time 5 "http://127.0.0.1:$port/echo" &&
     fail "the demo web still answers on port $port"
   left=$(ps -e -o pid=,sid=,args= | awk -v s="$run_pid" '$2 == s')
