@@ -147,7 +147,9 @@ void plat_show_in_folder(const char *program, const char *param_prefix, const ch
             QStringLiteral("org.freedesktop.FileManager1"),
             QStringLiteral("/org/freedesktop/FileManager1"),
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-        call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
+        // A URI in its encoded form: spaces and non-ASCII letters of a
+        // title-made name as %XX, which every file manager reads back.
+        call << QStringList{QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)} << QString();
         QDBusPendingCallWatcher *watcher =
             new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished,

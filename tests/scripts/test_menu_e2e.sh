@@ -140,7 +140,20 @@ wait_until "$state_bound_s" "third download removed from the list file" \
 short_name=$(item_field 1 fileName)
 [ -n "$short_name" ] && [ -f "$work/downloads/$short_name" ] || fail "no finished file '$short_name'"
 menu_pick "$row_x" "${row_y[1]}" 5
-asked_to_show() { grep -qxF "ShowItems file://$work/downloads/$short_name" "$work/shown" 2>/dev/null; }
+# The URI in its encoded form (no raw space or non-ASCII byte), naming
+# exactly the file's absolute path.
+asked_to_show() {
+  [ -f "$work/shown" ] || return 1
+  python3 - "$work/shown" "$work/downloads/$short_name" <<'PY'
+import sys, urllib.parse
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
+def names(line):
+    kind, _, uri = line.partition(" ")
+    return (kind == "ShowItems" and uri.startswith("file://") and uri.isascii() and " " not in uri
+            and urllib.parse.unquote(uri[len("file://"):]) == sys.argv[2])
+sys.exit(0 if any(names(l) for l in lines) else 1)
+PY
+}
 wait_until "$desktop_bound_s" "file manager asked to show file://$work/downloads/$short_name" asked_to_show
 [ "$(wc -l < "$work/shown")" -eq 1 ] || fail "the file manager was asked more than once"
 [ ! -e "$work/opened" ] || fail "the folder was opened as well"
