@@ -282,15 +282,27 @@ bool is_kept_ascii(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// Bytes of 192 and more name letters in Latin-1, the single-byte set many
+// older pages are still sent in; 0xD7 and 0xF7 are the multiplication and
+// division signs, which become spaces like the ASCII signs.  (128 to 191 are
+// signs and controls there, and punctuation in Windows-1252: no letters.)
+bool is_latin1_letter(unsigned char c) {
+    return c >= 0xC0 && c != 0xD7 && c != 0xF7;
+}
+
 } // namespace
 
 // Builds "<cleaned source> <hex now_tick>.flv".  The source is read up to
 // length bytes or its NUL.  Digits and ASCII letters are kept; every other
 // single byte becomes a space, and runs of spaces shrink to one.  Names are
 // UTF-8: a valid multi-byte sequence is kept whole and counts as one of the
-// 91 characters, while a lone byte of 128 or more becomes a space so that the
-// name is never invalid UTF-8.  The cleaned part is also held to the bytes
-// that leave room for the suffix, so the name always fits its 128 bytes.
+// 91 characters.  A byte of 192 or more that starts no valid sequence comes
+// from a page in Latin-1: when it is a letter there, its two-byte UTF-8 form
+// is written, counting as one character; any other lone byte of 128 or more
+// becomes a space, so that the name is never invalid UTF-8.  The cleaned
+// part is also held to the bytes that leave room for the suffix, so the name
+// always fits its 128 bytes; a character that would cross that bound ends
+// the part.
 void make_file_name(char *name, const char *source, int length) {
     const unsigned char *s = (const unsigned char *)source;
     int end = 0;
@@ -311,6 +323,15 @@ void make_file_name(char *name, const char *source, int length) {
             if (w + sequence > NAME_PART_BYTES_MAX) break;
             for (int k = 0; k < sequence; k++) name[w++] = (char)s[i + k];
             i += sequence;
+            characters++;
+            continue;
+        }
+        if (sequence == 0 && is_latin1_letter(s[i])) {
+            if (w + 2 > NAME_PART_BYTES_MAX) break;
+            // U+00C0..U+00FF: lead byte 0xC3, then the low six bits.
+            name[w++] = (char)(0xC0 | (s[i] >> 6));
+            name[w++] = (char)(0x80 | (s[i] & 0x3F));
+            i++;
             characters++;
             continue;
         }

@@ -309,12 +309,13 @@ TEST(TextFileNameTest, keeps_utf8_characters_whole) {
 }
 
 TEST(TextFileNameTest, invalid_utf8_and_hidden_controls_become_spaces) {
-    EXPECT_EQ(file_name("caf\xE9 ok"), "caf ok 1a2b3c.flv");          // Latin-1 byte
-    EXPECT_EQ(file_name("a\xC3" "b"), "a b 1a2b3c.flv");               // lead without continuation
+    // A byte of 192 or more that starts no valid sequence is its Latin-1
+    // letter; what follows it is read on its own.
+    EXPECT_EQ(file_name("a\xC3" "b"), "a\xC3\x83" "b 1a2b3c.flv");       // lead without continuation: Ã
     EXPECT_EQ(file_name("a\xA9\xA9" "b"), "a b 1a2b3c.flv");           // lone continuations
-    EXPECT_EQ(file_name("a\xC0\xAF" "b"), "a b 1a2b3c.flv");           // overlong slash
-    EXPECT_EQ(file_name("a\xED\xA0\x80" "b"), "a b 1a2b3c.flv");       // surrogate
-    EXPECT_EQ(file_name("a\xE2\x82"), "a  1a2b3c.flv");                // cut-off sequence
+    EXPECT_EQ(file_name("a\xC0\xAF" "b"), "a\xC3\x80 b 1a2b3c.flv");   // overlong slash: À, then a space
+    EXPECT_EQ(file_name("a\xED\xA0\x80" "b"), "a\xC3\xAD b 1a2b3c.flv"); // surrogate: í, then a space
+    EXPECT_EQ(file_name("a\xE2\x82"), "a\xC3\xA2  1a2b3c.flv");        // cut-off sequence: â, then a space
     EXPECT_EQ(file_name("a\xC2\x85" "b"), "a b 1a2b3c.flv");           // C1 control
     EXPECT_EQ(file_name("a\xE2\x80\xAE" "vlf.exe"), "a vlf exe 1a2b3c.flv"); // direction override
     for (unsigned c = 128; c < 256; c++) {
@@ -331,4 +332,55 @@ TEST(TextFileNameTest, never_exceeds_the_field_with_long_multibyte_titles) {
     EXPECT_TRUE(valid_utf8(name));
     EXPECT_EQ(name.substr(name.size() - 13), " ffffffff.flv");
     EXPECT_EQ((name.size() - 13) % 4, 0u); // only whole characters before it
+}
+
+TEST(TextFileNameTest, latin1_letters_become_utf8_and_other_lone_bytes_spaces) {
+    // A title from a page sent in Latin-1.
+    EXPECT_EQ(file_name("Caf\xE9 Society"), "Caf\xC3\xA9 Society 1a2b3c.flv");
+    // Valid UTF-8 and Latin-1 bytes in one title: each read as what it is.
+    EXPECT_EQ(file_name("Caf\xC3\xA9 \xE9t\xE9 \xE6\x97\xA5 na\xEFve"),
+              "Caf\xC3\xA9 \xC3\xA9t\xC3\xA9 \xE6\x97\xA5 na\xC3\xAFve 1a2b3c.flv");
+    // The multiplication and division signs, and 128..191, are no letters.
+    EXPECT_EQ(file_name("2\xD7" "3\xF7" "4\xA9\x93\xBF" "5"), "2 3 4 5 1a2b3c.flv");
+    // Every letter of 192..255 comes out as U+00C0..U+00FF.
+    for (unsigned c = 0xC0; c <= 0xFF; c++) {
+        std::string name = file_name(std::string("x") + (char)c + "y");
+        std::string expected = "x y 1a2b3c.flv";
+        if (c != 0xD7 && c != 0xF7) expected = std::string("x\xC3") + (char)(0x80 | (c & 0x3F)) + "y 1a2b3c.flv";
+        EXPECT_EQ(expected, name) << c;
+    }
+}
+
+TEST(TextFileNameTest, latin1_letters_count_as_one_character_and_respect_the_byte_bound) {
+    // 91 characters of which each takes two bytes would pass the 114 bytes
+    // the part may use: 57 letters fit, the 58th is not written.
+    std::string latin(100, (char)0xE9);
+    std::string name = file_name(latin);
+    std::string e_acute = "\xC3\xA9";
+    std::string expected;
+    for (int k = 0; k < 57; k++) expected += e_acute;
+    EXPECT_EQ(expected + " 1a2b3c.flv", name);
+    EXPECT_TRUE(valid_utf8(name));
+
+    // Mixed with ASCII: the 91-character bound holds with Latin-1 letters
+    // each counting as one (80 ASCII + 11 letters = 102 bytes).
+    std::string mixed = std::string(80, 'a') + std::string(20, (char)0xE9);
+    expected = std::string(80, 'a');
+    for (int k = 0; k < 11; k++) expected += e_acute;
+    EXPECT_EQ(expected + " 1a2b3c.flv", file_name(mixed));
+
+    // Two-byte letters as the 90th and 91st characters end the part; what
+    // follows is not read.
+    name = file_name(std::string(89, 'b') + std::string(2, (char)0xE9) + "zz");
+    EXPECT_EQ(std::string(89, 'b') + e_acute + e_acute + " 1a2b3c.flv", name);
+
+    // With an odd count of bytes before them, the letter that would end at
+    // byte 115 is left out whole rather than cut.
+    std::string odd = std::string(3, 'c') + std::string(60, (char)0xE9);
+    name = file_name(odd, (int)odd.size(), 0xffffffffu);
+    expected = "ccc";
+    for (int k = 0; k < 55; k++) expected += e_acute;   // 3 + 110 = 113 bytes
+    EXPECT_EQ(expected + " ffffffff.flv", name);
+    EXPECT_EQ(126u, name.size());
+    EXPECT_TRUE(valid_utf8(name));
 }
