@@ -4,6 +4,7 @@
 //   [READING]   query_available, read_page_data (the page window)
 //   [HEADERS]   find_header, read_header_value, response_status
 //   [REDIRECT]  follow_stream_redirect (stages 1 and 2)
+//   [RANGE]     a partial answer checked against the offset asked for
 //   [LENGTH]    take_stream_answer: status, length, probe end, output file
 
 #include <cstring>
@@ -127,6 +128,133 @@ int follow_stream_redirect(int i) {
     return 1;
 }
 
+// ----------------------------------------------------------------- [RANGE]
+
+namespace {
+
+// Searched only inside the header block, at the start of a line, so that a
+// longer header name ending in it or body bytes never stand for it.
+const char CONTENT_RANGE_HEADER[] = "\r\nContent-Range:";
+// Digits read in one number at most: far more than any offset of 32 bits
+// needs, and a bound on the work a long run of digits can cause.
+const int RANGE_DIGITS_MAX = 20;
+
+// Length of the header block through the CR LF that ends its last line
+// (the first half of CR LF CR LF), or 0 while the blank line has not come.
+uint32_t header_block_length(const char *text, uint32_t fill) {
+    for (uint32_t k = 0; k + 4 <= fill; k++)
+        if (text[k] == '\r' && text[k + 1] == '\n' && text[k + 2] == '\r' && text[k + 3] == '\n')
+            return k + 2;
+    return 0;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+void skip_blanks(const char *text, uint32_t end, uint32_t *k) {
+    while (*k < end && is_blank(text[*k])) (*k)++;
+}
+
+// Reads a decimal number at *k: 1 when there was one (at most
+// RANGE_DIGITS_MAX digits; a value of 2^32 and more is kept at 2^32).
+int read_range_number(const char *text, uint32_t end, uint32_t *k, uint64_t *value) {
+    uint64_t v = 0;
+    int digits = 0;
+    while (*k < end && text[*k] >= '0' && text[*k] <= '9') {
+        if (++digits > RANGE_DIGITS_MAX) return 0;
+        v = v * 10 + (uint64_t)(text[*k] - '0');
+        if (v > 0xFFFFFFFFull) v = 0x100000000ull;
+        (*k)++;
+    }
+    *value = v;
+    return digits > 0;
+}
+
+// A Content-Range value "bytes first-last/complete" or "bytes first-last/*"
+// between k and end: 1 with its first position.  The unit is read without
+// regard to case; blanks are allowed around the value and its signs.
+int parse_content_range(const char *text, uint32_t k, uint32_t end, uint64_t *first) {
+    skip_blanks(text, end, &k);
+    static const char unit[] = "bytes";
+    for (int n = 0; unit[n]; n++, k++) {
+        if (k >= end) return 0;
+        char c = text[k];
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+        if (c != unit[n]) return 0;
+    }
+    if (k >= end || !is_blank(text[k])) return 0;
+    skip_blanks(text, end, &k);
+    uint64_t last = 0;
+    if (!read_range_number(text, end, &k, first)) return 0;
+    skip_blanks(text, end, &k);
+    if (k >= end || text[k] != '-') return 0;
+    k++;
+    skip_blanks(text, end, &k);
+    if (!read_range_number(text, end, &k, &last) || last < *first) return 0;
+    skip_blanks(text, end, &k);
+    if (k >= end || text[k] != '/') return 0;
+    k++;
+    skip_blanks(text, end, &k);
+    uint64_t complete = 0;
+    if (k < end && text[k] == '*')
+        k++;
+    else if (!read_range_number(text, end, &k, &complete) || complete <= last)
+        return 0;
+    skip_blanks(text, end, &k);
+    return k == end;
+}
+
+// Where a partial answer (206) says its body starts: 1 with the first
+// position of its Content-Range; -1 when the header is missing or not a
+// valid single range; 0 while the header block has not all arrived (a
+// Content-Range may still follow the length header).
+int partial_answer_start(int i, uint64_t *first) {
+    DownloadItem &item = downloads.items[i];
+    const char *text = buffer_data(item.buffer);
+    if (!text) return 0;
+    uint32_t block = header_block_length(text, item.bufferFill);
+    if (block == 0) return 0;
+    begin_search(0, (int32_t)block);
+    if (!find_text(text, CONTENT_RANGE_HEADER)) return -1;
+    uint32_t value = (uint32_t)search_cursor;
+    uint32_t end = value;
+    while (end < block && text[end] != '\r') end++;
+    return parse_content_range(text, value, end, first) ? 1 : -1;
+}
+
+// A partial answer that does not start at the offset asked for.  Its body
+// belongs somewhere else in the stream: written at doneSize, or at 0 as the
+// answer to a ranged request that comes whole is, it would corrupt the file.
+// So none of it is written: the connection is closed with the answer unread,
+// the file cut to nothing and doneSize set to 0, and the next step asks for
+// the stream again without a range, which a server answers from byte 0.
+// When no range was asked for, asking again would bring the same answer:
+// the item is given up instead, so such a server cannot keep it looping.
+void drop_misplaced_answer(int i, uint32_t range_start) {
+    DownloadItem &item = downloads.items[i];
+    char path[OUTPUT_PATH_CAP];
+    if (range_start == 0 || !file_name_is_safe(item.fileName) ||
+        !build_output_path(path, (int)sizeof path, item.fileName)) {
+        give_up_item(i);
+        return;
+    }
+    plat_close_socket(item.socket);
+    item.socket = 0;
+    item.bufferFill = 0;
+    plat_file file = open_existing_rw(path);
+    if (file_is_open(file)) {
+        // Cut now, so that the file and the record saved below agree even
+        // when the program ends before the stream is asked for again.
+        plat_truncate(file, 0);
+        close_file(file);
+    }
+    item.doneSize = 0;
+    item.requestStage = STAGE_STREAM;
+    item.lastActivityTick = app_state.now_tick;
+    write_item_record(i);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- [LENGTH]
 
 namespace {
@@ -153,7 +281,8 @@ int open_output_file(int i, uint32_t announced, uint32_t range_start, int status
     DownloadItem &item = downloads.items[i];
     // The body starts at byte 0 when no range was asked for, or when the
     // server ignored the range (200 instead of 206).  The file is then
-    // written from its start, cut to nothing first.
+    // written from its start, cut to nothing first.  A 206 gets here only
+    // when its range starts at range_start (checked by the caller).
     bool from_zero = range_start == 0 || status == 200;
     char path[OUTPUT_PATH_CAP];
     if (!file_name_is_safe(item.fileName) || !build_output_path(path, (int)sizeof path, item.fileName)) {
@@ -215,6 +344,17 @@ void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
         // No digits, 0, or 4 GiB and more: not a video this program can save.
         give_up_item(i);
         return;
+    }
+    if (stream_mode && status == 206) {
+        // Checked before the answer's length is taken: a misplaced answer
+        // says nothing about the stream's length.
+        uint64_t first = 0;
+        int found = partial_answer_start(i, &first);
+        if (found == 0) return;   // the rest of the headers comes later
+        if (found < 0 || first != range_start) {
+            drop_misplaced_answer(i, range_start);
+            return;
+        }
     }
     if (item.totalSize < announced) item.totalSize = announced;
     write_item_record(i);

@@ -449,4 +449,134 @@ TEST_F(FetchTest, an_error_status_is_seen_before_any_length_arrives) {
     EXPECT_EQ(Failed, stored(i, RECORD_STATE));
 }
 
+// ------------------------------------------------ partial answers
+
+// What the item asked for on the server's connection (up to its blank line).
+std::string request_received(int conn) {
+    std::string request;
+    while (request.find("\r\n\r\n") == std::string::npos) {
+        struct pollfd p = {conn, POLLIN, 0};
+        if (poll(&p, 1, 3000) != 1) break;
+        char c[4096];
+        ssize_t n = recv(conn, c, sizeof c, 0);
+        if (n <= 0) break;
+        request.append(c, (size_t)n);
+    }
+    return request;
+}
+
+// Item i (past its page, file name set) asks the piece server for its stream
+// from range_start; the server takes the connection.  The request it saw.
+std::string ask_piece_server(PieceServer &server, int i, uint32_t range_start) {
+    if (server.conn >= 0) close(server.conn);
+    server.conn = -1;
+    fetch_page(i, range_start, 1);
+    if (!downloads.items[i].socket || !server.accept_one()) return "";
+    return request_received(server.conn);
+}
+
+TEST_F(FetchTest, a_partial_answer_is_taken_only_when_it_starts_at_the_offset_asked_for) {
+    app_state.use_proxy = 0;
+    const std::string kept(100, 'k');
+    // The body carries a Content-Range line of its own: only the headers count.
+    std::string body = "\r\nContent-Range: bytes 100-199/200\r\n";
+    body += std::string(100 - body.size(), 'B');
+    struct {
+        const char *content_range;
+        bool taken;
+    } cases[] = {
+        {"Content-Range: bytes 100-199/200\r\n", true},
+        {"content-range:bytes 100-199/*\r\n", true},
+        {"CONTENT-RANGE:  Bytes\t100 - 199 / 200 \r\n", true},
+        {"Content-Range: bytes 0-199/200\r\n", false},
+        {"Content-Range: bytes 150-249/250\r\n", false},
+        {"Content-Range: bytes 99-198/200\r\n", false},
+        {"Content-Range: bytes 4294967396-4294967495/*\r\n", false},   // 100 + 2^32
+        {"", false},
+        {"X-Content-Range: bytes 100-199/200\r\n", false},
+        {"Content-Range: bytes=100-199/200\r\n", false},
+        {"Content-Range: items 100-199/200\r\n", false},
+        {"Content-Range: bytes 100-199\r\n", false},
+        {"Content-Range: bytes 100-/200\r\n", false},
+        {"Content-Range: bytes 100-99/200\r\n", false},
+        {"Content-Range: bytes 100-199/150\r\n", false},
+        {"Content-Range: bytes 100-199/200, 0-9\r\n", false},
+        {"Content-Range: bytes */200\r\n", false},
+    };
+    int n = 0;
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.content_range);
+        PieceServer server;
+        std::string name = "ranged " + std::to_string(n++) + ".flv";
+        write_file(dir.file(name), kept);
+        int i = add_stream_item(3, Connecting, "127.0.0.1:" + std::to_string(server.port) + "/v", name, 100, 200);
+        std::string request = ask_piece_server(server, i, 100);
+        ASSERT_NE(std::string::npos, request.find("\r\nRange: bytes=100-\r\n"));
+        server.send_piece(std::string("HTTP/1.1 206 Partial Content\r\nContent-Length: 100\r\n") +
+                          c.content_range + "Connection: close\r\n\r\n" + body);
+        ASSERT_TRUE(wait_for_bytes(i));
+        fetch_page(i, 100, 1);
+        if (c.taken) {
+            ASSERT_EQ("ReceivingHeaders", state_of(i));
+            ASSERT_TRUE(transfer(i));
+            EXPECT_EQ(kept + body, file_of(i)) << "appended at the offset asked for";
+        } else {
+            EXPECT_EQ("Connecting", state_of(i));
+            EXPECT_EQ(2, item(i).requestStage);
+            EXPECT_EQ(0u, item(i).socket);
+            EXPECT_EQ(0u, item(i).bufferFill);
+            EXPECT_EQ(0u, item(i).doneSize);
+            EXPECT_EQ(0u, stored(i, RECORD_DONE));
+            EXPECT_EQ(200u, item(i).totalSize) << "a misplaced answer's length is not taken";
+            EXPECT_EQ("", file_of(i)) << "cut, and nothing of the answer written";
+        }
+    }
+}
+
+TEST_F(FetchTest, a_misplaced_partial_answer_is_dropped_and_the_stream_asked_again_from_zero) {
+    app_state.use_proxy = 0;
+    PieceServer server;
+    std::string name = "asked again.flv";
+    write_file(dir.file(name), testweb_stream_bytes("aa", 0, 3000));
+    int i = add_stream_item(3, Connecting, "127.0.0.1:" + std::to_string(server.port) + "/v", name, 3000, 8000);
+    ASSERT_NE(std::string::npos, ask_piece_server(server, i, 3000).find("\r\nRange: bytes=3000-\r\n"));
+
+    // The length header alone does not decide: a Content-Range may follow.
+    server.send_piece("HTTP/1.1 206 Partial Content\r\nContent-Length: 4000\r\n");
+    ASSERT_TRUE(wait_for_bytes(i));
+    fetch_page(i, 3000, 1);
+    EXPECT_EQ("Connecting", state_of(i));
+    EXPECT_NE(0u, item(i).socket);
+    EXPECT_EQ(3000u, item(i).doneSize);
+    server.send_piece("Content-Range: bytes 4000-7999/8000\r\n\r\n" + testweb_stream_bytes("aa", 4000, 4000));
+    ASSERT_TRUE(wait_for_bytes(i));
+    fetch_page(i, 3000, 1);
+    EXPECT_EQ(0u, item(i).socket);
+    EXPECT_EQ(0u, item(i).doneSize);
+    EXPECT_EQ("", file_of(i));
+
+    // Asked again without a range, the whole stream comes and is kept.
+    std::string again = ask_piece_server(server, i, item(i).doneSize);
+    EXPECT_EQ(std::string::npos, again.find("Range:")) << again;
+    server.send_piece("HTTP/1.1 200 OK\r\nContent-Length: 8000\r\n\r\n" + testweb_stream_bytes("aa", 0, 8000));
+    ASSERT_TRUE(wait_for_bytes(i));
+    fetch_page(i, 0, 1);
+    ASSERT_EQ("ReceivingHeaders", state_of(i));
+    ASSERT_TRUE(transfer(i));
+    EXPECT_TRUE(file_of(i) == testweb_stream_bytes("aa", 0, 8000));
+
+    // A partial answer to a request without a range that does not start at
+    // byte 0 cannot be mended by asking again: the item is given up.
+    PieceServer second;
+    int j = add_stream_item(3, Connecting, "127.0.0.1:" + std::to_string(second.port) + "/v", "unasked.flv");
+    EXPECT_EQ(std::string::npos, ask_piece_server(second, j, 0).find("Range:"));
+    second.send_piece("HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n"
+                      "Content-Range: bytes 10-19/20\r\n\r\n0123456789");
+    ASSERT_TRUE(wait_for_bytes(j));
+    fetch_page(j, 0, 1);
+    EXPECT_EQ("Failed", state_of(j));
+    EXPECT_EQ(Failed, stored(j, RECORD_STATE));
+    EXPECT_FALSE(plat_file_exists(dir.file("unasked.flv").c_str()));
+}
+
 }  // namespace
