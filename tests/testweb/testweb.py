@@ -33,7 +33,9 @@ default 200000), pad=N (N filler bytes before the player script),
 tail=N (N filler bytes after it),
 noend=1 (no closing </body></html>), stall=1 (keep the connection open
 after the page), title=T (page title), bare=1 (with noend: nothing at all
-that a site rule could match).
+that a site rule could match), utf8=1 (the page in UTF-8).  Pages are sent
+in Latin-1 otherwise, so a title such as title=Caf%C3%A9 arrives as the
+single byte 0xE9, as from an older site.
 
 Stream options (query of /stream/<name>; "?" inside the query counts as
 "&"):  size=N (default 100000), status=C (answer C with a short body),
@@ -41,7 +43,10 @@ norange=1 (ignore Range: 200 with the whole body), announce=X (send X as
 the Content-Length value, whatever the body), reset=N (abortive close after
 N body bytes), stall=N (headers and N body bytes, then nothing),
 rate=B (at most B bytes per second), split=N (send the first N bytes of
-the answer, pause pause=MS milliseconds (default 300), then the rest).
+the answer, pause pause=MS milliseconds (default 300), then the rest),
+badrange=K (a ranged request gets a 206 whose Content-Range and body start
+K bytes past the offset asked for, at most at the last byte; a request
+without a range is answered as usual).
 
 Stream bytes: byte k of stream <name> is
   (k + 31 * ((k >> 8) & 0xFF) + 101 * (k >> 16) + seed(name)) & 0xFF
@@ -187,7 +192,7 @@ def video_page(host, code, vid, query):
         parts.append(("<p>comments follow</p>\n" * (tail // 23 + 1))[:tail])
     if end:
         parts.append("<p>Uploaded by demo</p>\n</body>\n</html>\n")
-    return "".join(parts).encode("latin-1")
+    return "".join(parts).encode("utf-8" if query.get("utf8") else "latin-1")
 
 
 def second_page(host, kind, vid, size):
@@ -461,6 +466,8 @@ class Handler(socketserver.BaseRequestHandler):
                 self.answer(416, b"", ["Content-Range: bytes */%d" % size])
                 return
             status = 206
+            if "badrange" in query:
+                start = min(start + int_arg(query, "badrange", 0), size - 1)
         length = size - start
         announced = query.get("announce", str(length))
         head = ["HTTP/1.1 %d %s" % (status, "OK" if status == 200 else "Partial Content"),

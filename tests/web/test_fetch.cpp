@@ -121,6 +121,25 @@ TEST_F(FetchTest, every_site_page_yields_its_stream_address_name_and_length) {
     }
 }
 
+TEST_F(FetchTest, a_title_sent_in_latin1_names_the_file_in_utf8) {
+    // The same title as one byte per letter (Latin-1, as older sites send
+    // it) and in UTF-8: one name, and the stream lands in that file.
+    const std::string name = "Caf\xC3\xA9 Society f4240.flv";
+    for (const char *charset : {"", "&utf8=1"}) {
+        SCOPED_TRACE(charset);
+        int i = add_item(std::string("vidcue.test/watch/cafe?size=3000&title=Caf%C3%A9%20Society") + charset, 3);
+        ASSERT_TRUE(probe(i));
+        ASSERT_EQ("Queued", state_of(i));
+        EXPECT_EQ(name, std::string(item(i).fileName));
+        item(i).state = Connecting;
+        item(i).buffer = buffer_alloc();
+        ASSERT_TRUE(start(i));
+        ASSERT_TRUE(transfer(i));
+        EXPECT_TRUE(read_file(dir.file(name)) == testweb_stream_bytes("cafe", 0, 3000));
+        EXPECT_EQ(0, remove(dir.file(name).c_str()));
+    }
+}
+
 // ------------------------------------------------------ connecting
 
 TEST_F(FetchTest, a_host_that_cannot_be_resolved_makes_the_item_wait_for_a_retry) {

@@ -72,6 +72,12 @@ TEST_F(TestWebServerTest, page_options_pad_drop_the_end_and_strip_the_player) {
     EXPECT_EQ(std::string::npos, body.find("</body>"));
     EXPECT_EQ(std::string::npos, body.find("encodeURIComponent"));
 
+    // A title sent in Latin-1 (the default) and in UTF-8 (utf8=1).
+    split_answer(get(proxy_get("vidcue.test/watch/xy?title=Caf%C3%A9")), &head, &body);
+    EXPECT_NE(std::string::npos, body.find("<title>Caf\xE9</title>"));
+    split_answer(get(proxy_get("vidcue.test/watch/xy?title=Caf%C3%A9&utf8=1")), &head, &body);
+    EXPECT_NE(std::string::npos, body.find("<title>Caf\xC3\xA9</title>"));
+
     // stall: the page arrives but the connection stays open.
     ExchangeEnd end;
     std::string stalled = get(proxy_get("vidcue.test/watch/xy?stall=1"), &end, 400);
@@ -118,12 +124,26 @@ TEST_F(TestWebServerTest, stream_bytes_follow_the_shared_formula_and_ranges_give
     EXPECT_EQ(416, status_code(beyond));
 }
 
-TEST_F(TestWebServerTest, stream_faults_norange_status_announce) {
+TEST_F(TestWebServerTest, stream_faults_norange_badrange_status_announce) {
     std::string head, body;
     std::string a = get("GET /stream/s?size=3000&norange=1 HTTP/1.1\r\nHost: c\r\n"
                         "Range: bytes=1000-\r\n\r\n");
     split_answer(a, &head, &body);
     EXPECT_EQ(200, status_code(a));
+    EXPECT_TRUE(body == testweb_stream_bytes("s", 0, 3000));
+
+    // badrange: the 206 and its body start past the offset asked for, and
+    // a request without a range still gets the whole stream.
+    std::string off = get("GET /stream/s?size=3000&badrange=300 HTTP/1.1\r\nHost: c\r\n"
+                          "Range: bytes=1000-\r\n\r\n");
+    split_answer(off, &head, &body);
+    EXPECT_EQ(206, status_code(off));
+    EXPECT_EQ("bytes 1300-2999/3000", header_value(head, "Content-Range"));
+    EXPECT_EQ("1700", header_value(head, "Content-Length"));
+    EXPECT_TRUE(body == testweb_stream_bytes("s", 1300, 1700));
+    std::string whole = get("GET /stream/s?size=3000&badrange=300 HTTP/1.1\r\nHost: c\r\n\r\n");
+    split_answer(whole, &head, &body);
+    EXPECT_EQ(200, status_code(whole));
     EXPECT_TRUE(body == testweb_stream_bytes("s", 0, 3000));
 
     EXPECT_EQ(404, status_code(get("GET /stream/s?status=404 HTTP/1.1\r\nHost: c\r\n\r\n")));
