@@ -217,6 +217,35 @@ TEST_F(WebEngineTest, server_ignoring_the_range_restarts_the_file_from_byte_zero
     EXPECT_EQ((std::vector<std::string>{"bytes=5000-"}), ranges_asked("nr"));
 }
 
+TEST_F(WebEngineTest, stopped_download_resumed_from_a_server_misplacing_ranges_ends_byte_exact) {
+    // The server answers a range with a 206 that starts 777 bytes further on.
+    const std::string stream = "cdn.vidcue.test/stream/br?size=4000000&badrange=777";
+    start({engine_item("vidcue.test/watch/br", 3, Queued, 0, 0, "br.flv")}, 0);
+    connect_to_web();
+    aim_at_stream(0, stream);
+    ASSERT_TRUE(run_until([&] { return item(0).state == Downloading && item(0).doneSize > 0; }));
+    downloads.selected_item = 0;
+    app_state.menu_entry = MENU_ENTRY_STOP;
+    run_menu_command();
+    ASSERT_EQ((uint32_t)Stopped, item(0).state);
+    uint32_t done = stored(0, REC_DONE);
+    ASSERT_GT(done, 0u);
+    ASSERT_LT(done, 4000000u);
+    ASSERT_EQ((size_t)done, file_bytes(0).size());
+
+    app_state.menu_entry = MENU_ENTRY_START;
+    run_menu_command();
+    ASSERT_EQ((uint32_t)Connecting, item(0).state);
+    ASSERT_EQ(done, item(0).doneSize);
+    aim_at_stream(0, stream);   // where its page would lead it
+    ASSERT_TRUE(run_until([&] { return settled(0); }));
+    EXPECT_EQ((uint32_t)Finished, item(0).state);
+    EXPECT_TRUE(testweb_stream_bytes("br", 0, 4000000) == file_bytes(0));
+    EXPECT_EQ((std::vector<std::string>{"-", "bytes=" + std::to_string(done) + "-", "-"}), ranges_asked("br"));
+    EXPECT_EQ(4000000u, stored(0, REC_DONE));
+    EXPECT_EQ(4000000u, stored(0, REC_TOTAL));
+}
+
 TEST_F(WebEngineTest, ranged_transfer_whose_file_vanished_starts_again_from_byte_zero) {
     start({engine_item("vidcue.test/watch/gone?size=90000", 3, Queued, 40000, 90000, "gone.flv")}, 0);
     connect_to_web();
