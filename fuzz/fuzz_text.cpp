@@ -169,6 +169,19 @@ void fuzz_file_name(Input in) {
     check(len >= 5 && memcmp(name + len - 4, ".flv", 4) == 0, "name ends with .flv");
     check(memchr(name, '/', len) == nullptr && memchr(name, '\\', len) == nullptr, "no path separator");
     check(valid_utf8((const unsigned char *)name, len), "name is valid UTF-8");
+    // " <hex tick>.flv" ends it; the part before holds at most 91
+    // characters (a multi-byte one, or a Latin-1 letter written as two
+    // bytes, counting once) in at most 114 bytes.
+    char suffix[16];
+    int suffix_length = snprintf(suffix, sizeof suffix, " %x.flv", app_state.now_tick);
+    check(len >= (size_t)suffix_length && memcmp(name + len - suffix_length, suffix, suffix_length) == 0,
+          "name ends with a space, the hex tick and .flv");
+    size_t part = len - (size_t)suffix_length;
+    size_t characters = 0;
+    for (size_t k = 0; k < part; k++)
+        if (((unsigned char)name[k] & 0xC0) != 0x80) characters++;
+    check(characters <= 91, "at most 91 characters before the tick");
+    check(part <= 114, "at most 114 bytes before the tick");
     free(name);
     free(source);
 }
