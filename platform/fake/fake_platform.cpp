@@ -6,6 +6,8 @@
 // each of which can be made to fail on purpose.
 #include "platform/fake/fake_platform.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <deque>
 #include <map>
@@ -64,6 +66,8 @@ struct Fake {
     int fault_nth[FAULT_COUNT] = {};
     bool fault_always[FAULT_COUNT] = {};
     int fault_calls[FAULT_COUNT] = {};
+    bool script_connects = false;
+    std::vector<FakeConnect> connects;
 };
 
 Fake &fake() {
@@ -84,6 +88,8 @@ bool injected(FakeFault kind) {
 // ------------------------------------------------------------- controls
 
 void fake_reset(void) {
+    for (const FakeConnect &c : fake().connects)
+        if (c.peer >= 0) close(c.peer);
     fake() = Fake();
     fake_instance_reset();
 }
@@ -470,6 +476,23 @@ plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, in
     }
     return posix_tcp_connect(address, port, timeout_ms, connected);
 }
+plat_socket plat_tcp_connect_start(uint32_t address, uint16_t port) {
+    if (injected(FAULT_CONNECT)) return 0;
+    Fake &f = fake();
+    if (!f.script_connects) return posix_tcp_connect_start(address, port);
+    int peer = -1;
+    plat_socket s = posix_socket_pair(&peer);
+    if (s) f.connects.push_back(FakeConnect{address, port, s, peer, 0});
+    return s;
+}
+int plat_connect_result(plat_socket s) {
+    std::vector<FakeConnect> &connects = fake().connects;
+    for (size_t k = connects.size(); k-- > 0;)
+        if (connects[k].socket == s) return connects[k].result;
+    return posix_connect_result(s);
+}
+void fake_script_connects(int on) { fake().script_connects = on != 0; }
+std::vector<FakeConnect> &fake_connects(void) { return fake().connects; }
 int plat_recv(plat_socket s, void *buffer, int length) {
     if (injected(FAULT_RECV)) return -1;
     return posix_recv(s, buffer, length);
