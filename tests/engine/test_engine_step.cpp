@@ -341,8 +341,9 @@ TEST_F(EngineStepTest, shutdown_closes_the_connection_of_a_probe_in_flight) {
 // answers, one whose accept queue is full so that the handshake never
 // completes - no engine step is held (1 s is far above what a step takes),
 // while each probe runs to its deadline on the clock, fails, moves to the
-// next target and queues the failed item again.
-TEST_F(EngineStepTest, behind_a_dead_proxy_no_step_is_held_and_each_probe_runs_to_its_deadline) {
+// next target and queues the failed item again; nor is one held by a
+// download's connect once online.
+TEST_F(EngineStepTest, behind_a_dead_proxy_no_step_is_held_by_the_probe_or_a_download) {
     start({engine_item("vidcue.test/watch/a", 3, Queued)}, 1);
     int accepting_port = 0;
     int accepting = loopback_listen(8, &accepting_port);
@@ -393,6 +394,26 @@ TEST_F(EngineStepTest, behind_a_dead_proxy_no_step_is_held_and_each_probe_runs_t
         EXPECT_EQ(1, app_state.offline_notice);
         EXPECT_EQ((uint32_t)Queued, item(0).state);
     }
+
+    // Online behind the proxy that never completes a handshake, the item
+    // started by the engine waits for its connect over the steps instead of
+    // in one of them.
+    go_online();
+    double longest_step = 0;
+    auto begin = std::chrono::steady_clock::now();
+    uint32_t base = plat_tick();
+    for (double elapsed = 0; elapsed < 1.5;
+         elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count()) {
+        fake_set_tick(base + (uint32_t)(elapsed * 1000.0) + 1);
+        auto s0 = std::chrono::steady_clock::now();
+        step(0);
+        double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - s0).count();
+        if (held > longest_step) longest_step = held;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_LT(longest_step, 1.0);
+    EXPECT_EQ((uint32_t)Connecting, item(0).state);
+    EXPECT_NE(0u, item(0).socket);
     close_silent_listener(&full);
     close(accepting);
 }
