@@ -25,6 +25,8 @@ const int BACK_BUFFER_SIDE_MAX = 16384;
 struct Fake {
     uint32_t tick = 0;
     bool timer_advances_clock = false;
+    bool real_clock = false;     // plat_tick follows the system's clock from tick
+    uint32_t real_clock_base = 0;
     std::deque<PlatMessage> queue;
     bool quit_posted = false;
     int quit_code = 0;
@@ -93,8 +95,15 @@ void fake_reset(void) {
     fake() = Fake();
     fake_instance_reset();
 }
-void fake_set_tick(uint32_t tick) { fake().tick = tick; }
+void fake_set_tick(uint32_t tick) {
+    fake().tick = tick;
+    fake().real_clock_base = posix_tick();
+}
 void fake_advance(uint32_t ms) { fake().tick += ms; }
+void fake_set_clock_follows_real_time(int on) {
+    fake().real_clock = on != 0;
+    fake().real_clock_base = posix_tick();
+}
 void fake_set_timer_advances_clock(int on) { fake().timer_advances_clock = on != 0; }
 void fake_post(uint32_t message, uint32_t wparam, int32_t lparam) {
     fake().queue.push_back(PlatMessage{FAKE_WINDOW, message, wparam, lparam});
@@ -436,7 +445,10 @@ int plat_tray(PlatTrayCommand command, plat_window, plat_icon, const char *tip, 
 
 // ---------------------------------------------------------------- clock
 
-uint32_t plat_tick(void) { return fake().tick; }
+uint32_t plat_tick(void) {
+    Fake &f = fake();
+    return f.real_clock ? f.tick + (posix_tick() - f.real_clock_base) : f.tick;
+}
 
 // ---------------------------------------------------------------- files
 

@@ -26,6 +26,10 @@ void fake_reset(void);
 // ---- clock
 void fake_set_tick(uint32_t tick);
 void fake_advance(uint32_t ms);
+// When on, the clock runs with the system's from the tick last set (for
+// benchmarks that want a step's own clock readings to move as in the
+// program); fake_set_tick sets the tick it runs from.
+void fake_set_clock_follows_real_time(int on);
 // When on, every synthesised WM_TIMER first advances the clock by the period.
 void fake_set_timer_advances_clock(int on);
 
