@@ -15,7 +15,9 @@
 //              a SYN to a full queue is dropped, so a connect hangs
 // Scenarios: offline (the connectivity probe runs every 6 s) behind each,
 // and online with three downloads starting behind each (their page
-// connects).
+// connects).  Last, offline without a proxy while the name server never
+// answers (a look-up that hangs stands in for it): what a probe's look-up
+// still holds.
 //
 // Of the core, only start-up, the per-message step, the engine step and
 // shut-down are called, so the same source measures any version of it
@@ -47,6 +49,7 @@
 #include "engine/engine.h"
 #include "listfile/listfile.h"
 #include "platform/fake/fake_platform.h"
+#include "platform/posix/posix_io.h"
 #include "support/loopback_proxy.h"
 
 namespace {
@@ -136,6 +139,14 @@ struct FullProxy {
         if (fd >= 0) close(fd);
     }
 };
+
+// A name server that never answers: the look-up hangs until released.
+std::atomic<bool> lookups_released{false};
+
+int hanging_lookup(const char *, uint32_t *) {
+    while (!lookups_released) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 0;
+}
 
 // ------------------------------------------------------------- the program
 
@@ -269,6 +280,17 @@ int main(int argc, char **argv) {
               scenario("offline_full", false, false, seconds) &&
               scenario("online_3_downloads_accepting", true, true, seconds) &&
               scenario("online_3_downloads_full", false, true, seconds);
+
+    // Direct, with the look-up hanging.
+    if (ok && start_program(0, 1, 0)) {
+        app_state.use_proxy = 0;
+        posix_set_lookup(hanging_lookup);
+        GapRun r = run_timer(seconds, false);
+        shutdown();
+        lookups_released = true;
+        posix_set_lookup(nullptr);
+        report("offline_direct_lookup_hangs", r);
+    }
 
     unlink("list.o");
     if (chdir("/") != 0) return 1;

@@ -8,7 +8,7 @@
 # start-up, the per-message step, the engine step and shut-down, which every
 # version has, and the platform layer (the real POSIX sockets; the test
 # backend's window and a clock that follows the system's) only grew.
-# Both are built without Qt; the runs take 4 x SECONDS each, one after the
+# Both are built without Qt; the runs take 5 x SECONDS each, one after the
 # other (never at the same time, so that they do not slow each other).
 # Prints figures; passes or fails nothing.
 #
@@ -49,16 +49,16 @@ build_bench "$before_src" "$build/before"
 echo "building after (this tree: $(git -C "$src" log -1 --format='%h' HEAD)$(git -C "$src" diff --quiet HEAD -- . || echo ' with uncommitted changes')) ..."
 build_bench "$src" "$build/after"
 
-echo "running before, 4 x ${seconds} s ..."
+echo "running before, 5 x ${seconds} s ..."
 "$build/before/quorvax_probe_gap" "$seconds" > "$build/before.txt"
-echo "running after, 4 x ${seconds} s ..."
+echo "running after, 5 x ${seconds} s ..."
 "$build/after/quorvax_probe_gap" "$seconds" > "$build/after.txt"
 
 echo
 echo "Gaps between timer messages (25 ms timer), ${seconds} s per scenario; each column: before | after"
 printf '%-30s %19s %19s %19s %19s %19s %19s\n' scenario "max gap ms" "p99 gap ms" "gaps over 100 ms" \
   "ms in those gaps" "probes failed" "timer messages"
-LC_ALL=C join "$build/before.txt" "$build/after.txt" | while read -r name b_max b_p99 b_n b_ms b_probes b_steps a_max a_p99 a_n a_ms a_probes a_steps; do
+LC_ALL=C join <(LC_ALL=C sort "$build/before.txt") <(LC_ALL=C sort "$build/after.txt") | while read -r name b_max b_p99 b_n b_ms b_probes b_steps a_max a_p99 a_n a_ms a_probes a_steps; do
   printf '%-30s' "$name"
   for pair in "$b_max $a_max" "$b_p99 $a_p99" "$b_n $a_n" "$b_ms $a_ms" "$b_probes $a_probes" "$b_steps $a_steps"; do
     set -- $pair

@@ -8,7 +8,8 @@
 // Size of the request area at the start of the text scratch buffer (the
 // host name follows at character 10,000).
 static const int BUILD_REQUEST_CAP = 10000;
-// Longest a connect may block the window before it is given up.
+// Longest a connect is waited for before it is given up (by open_request's
+// waiting connect, or by the steps of a caller that does not wait).
 static const int CONNECT_TIMEOUT_MS = 4000;
 // Longest a name look-up may block the window before it is given up.
 static const int RESOLVE_TIMEOUT_MS = 4000;
