@@ -52,6 +52,14 @@ inline const char *menu_entry_name(int entry) {
     return MENU_ENTRY_NAMES[entry];
 }
 
+// Where the connectivity probe stands (probe_phase): none in flight, its
+// connect under way, or its request sent and its answer awaited.
+enum ProbePhase {
+    PROBE_IDLE = 0,
+    PROBE_CONNECTING = 1,
+    PROBE_WAITING = 2,
+};
+
 struct AppState {
     // ---- application shell (app/) ------------------------------------
     char *text_scratch;         // 262,144-byte scratch for requests, paths, numbers
@@ -138,6 +146,12 @@ struct AppState {
     int32_t edit_fresh;
     int32_t proxy_edit[5];      // edited proxy octets 1-4, then the port
     int32_t probe_target;       // connectivity probe target 0..2 used next
+    int32_t probe_phase;        // the probe in flight (ProbePhase; PROBE_IDLE none)
+    plat_socket probe_socket;   // its connection, 0 none; the probe closes it,
+                                // shutdown closes one still in flight
+    uint32_t probe_deadline;    // now_tick at which its phase gives up
+    int32_t probe_proxy;        // use_proxy when its connect started (the
+                                // request takes the form of that endpoint)
     int32_t modal_depth;        // modal dialogs open (the folder chooser):
                                 // pointer, keys and panel commands wait
 

@@ -17,6 +17,7 @@
 #include "listfile/listfile.h"
 #include "resources/resources.h"
 #include "ui/list_view.h"
+#include "ui/probe.h"
 #include "ui/ui.h"
 
 static const char CLASS_NAME[] = "Quorvax";
@@ -223,6 +224,9 @@ void shutdown(void) {
     if (downloads.items) {
         for (int32_t i = 0; i < downloads.item_count; i++) release_item(downloads.items[i]);
     }
+
+    // A connectivity probe still in flight holds a connection too.
+    probe_abandon();
 
     // Sockets, now that none is open.
     if (app_state.net_started) plat_net_stop();

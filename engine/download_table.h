@@ -102,6 +102,9 @@ struct ItemRun {
     int32_t continues;            // 1: the next request continues the attempt
     uint32_t continuation_check;  // checksum of the address it continues with
     char request_address[REQUEST_ADDRESS_SIZE]; // the request in flight; "" none
+    uint32_t unsent_socket;       // the item's socket while its connect is under
+                                  // way and its request not yet sent; 0 none
+    int32_t request_proxy;        // use_proxy when that connect started
 };
 
 // The table of downloads.  items and runs hold table_capacity + 10 entries

@@ -17,21 +17,33 @@
 #include "ui/probe.h"
 #include "web/web.h"
 
-// While offline, probes every PROBE_PERIOD_MS; a failed probe queues every
+// While offline, a probe starts every PROBE_PERIOD_MS and is taken one look
+// further by every step until it ends; it never waits, so the window keeps
+// its timer meanwhile.  Nothing changes before its end: the engine stays
+// offline, and the period restarts only then.  A failed probe queues every
 // failed item again so that what was given up while the network was down
 // is retried once it is back.
 static void probe_if_due(void) {
-    int32_t since = (int32_t)(app_state.now_tick - (uint32_t)app_state.engine_tick);
-    if (since <= PROBE_PERIOD_MS && since >= -PROBE_PERIOD_MS) return;
-    if (app_state.online == 0) {
-        app_state.online = probe_connectivity();
-        if (app_state.online) {
-            app_state.offline_notice = 0;
-        } else {
-            app_state.offline_notice = 1;
-            for (int32_t i = 0; i < downloads.item_count; i++)
-                if (downloads.items[i].state == Failed) downloads.items[i].state = Queued;
+    // Only the probe sets online; a probe still going when online is set
+    // some other way has nothing left to find out.
+    if (app_state.probe_phase != PROBE_IDLE && app_state.online != 0) probe_abandon();
+    if (app_state.probe_phase == PROBE_IDLE) {
+        int32_t since = (int32_t)(app_state.now_tick - (uint32_t)app_state.engine_tick);
+        if (since <= PROBE_PERIOD_MS && since >= -PROBE_PERIOD_MS) return;
+        if (app_state.online != 0) {
+            app_state.engine_tick = (int32_t)plat_tick();
+            return;
         }
+    }
+    int result = probe_connectivity();
+    if (result == PROBE_IN_FLIGHT) return;
+    app_state.online = result;
+    if (app_state.online) {
+        app_state.offline_notice = 0;
+    } else {
+        app_state.offline_notice = 1;
+        for (int32_t i = 0; i < downloads.item_count; i++)
+            if (downloads.items[i].state == Failed) downloads.items[i].state = Queued;
     }
     app_state.engine_tick = (int32_t)plat_tick();
 }

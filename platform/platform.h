@@ -301,13 +301,29 @@ int plat_resolve(const char *host, uint32_t *address, int timeout_ms);
 // when the connection was made (the socket is returned either way so that
 // the caller may keep the Windows behaviour of using it regardless).
 plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected);
+// Creates a TCP socket and starts connecting it without waiting for the
+// handshake; returns the socket, or 0 when no socket could be created.  The
+// connect goes on by itself (it may also have ended already): ask
+// plat_connect_result how it stands, and send nothing before it says 1.
+// On Windows: a socket put in non-blocking mode (FIONBIO) before connect,
+// whose WSAEWOULDBLOCK means "under way".
+plat_socket plat_tcp_connect_start(uint32_t address, uint16_t port);
+// How the connect of a socket from plat_tcp_connect_start stands, without
+// waiting: 1 connected, 0 still under way, -1 failed (refused, unreachable,
+// reset).  Once it has answered 1 or -1 the socket is back in the ordinary
+// blocking mode of plat_tcp_connect's sockets, and the caller need not ask
+// again.  A connect under way is never given up here: the caller keeps its
+// own deadline and closes the socket.  On Windows: select with a zero
+// time-out (the write set: connected; the except set: failed), or WSAPoll
+// (POLLOUT: connected; POLLERR or POLLHUP: failed).
+int plat_connect_result(plat_socket s);
 // Sends the bytes in one call; returns the bytes sent or -1.
 int plat_send(plat_socket s, const void *data, int length);
 // Bytes readable without blocking (FIONREAD); 0 when none, on a closed
 // connection and on error.
 uint32_t plat_readable(plat_socket s);
 // Waits up to timeout_ms for the socket to become readable (data or close);
-// 1 when readable.
+// 1 when readable.  A timeout_ms of 0 only looks, without waiting.
 int plat_wait_readable(plat_socket s, int timeout_ms);
 // Receives up to length bytes; returns the count, 0 on close, -1 on error.
 int plat_recv(plat_socket s, void *buffer, int length);

@@ -110,14 +110,20 @@ namespace {
 
 bool bare_host_kind(int32_t kind) { return kind == 7 || kind == 18 || kind == 22; }
 
-void open_next_request(int i, uint32_t range_start) {
+// The connection is opened without waiting for its connect: the step
+// starts it, and the request goes out at the first step that finds it made
+// (request_sent).  A waiting connect held the window for up to its bound
+// for every item behind a dead proxy or a black-holed host.
+void open_next_request(int i) {
     DownloadItem &item = downloads.items[i];
     int stage = item.requestStage;
     if (stage < STAGE_PAGE || stage > STAGE_STREAM) return;
     const char *address = next_address(i);
-    int bare_host = stage != STAGE_PAGE || bare_host_kind(item.siteKind) ? 1 : 0;
     begin_request(i, address, stage == STAGE_PAGE && !item.redirectedPage);
-    open_request(&item.socket, app_state.use_proxy, address, bare_host, stage == STAGE_STREAM ? range_start : 0);
+    ItemRun &run = downloads.runs[i];
+    run.request_proxy = app_state.use_proxy;
+    item.socket = start_request(run.request_proxy, address);
+    run.unsent_socket = item.socket;
     if (!item.socket) {
         item.state = WaitingRetry;
         item.lastActivityTick = app_state.now_tick;
@@ -125,6 +131,28 @@ void open_next_request(int i, uint32_t range_start) {
     } else {
         item.lastActivityTick = app_state.now_tick;
     }
+}
+
+// Sends the request of a connection that open_next_request started, once
+// its connect is made; until then the item waits in its state, for at most
+// CONNECT_TIMEOUT_MS from the opening (lastActivityTick, which nothing else
+// moves before the request is out).  1 when the item may read: its request
+// is out, or never will be - a connect that failed or passed its bound is
+// left to the engine's time-out, as a waiting connect's socket was.
+bool request_sent(int i, uint32_t range_start) {
+    DownloadItem &item = downloads.items[i];
+    ItemRun &run = downloads.runs[i];
+    if (!run.unsent_socket || run.unsent_socket != item.socket) return true;
+    int connect = plat_connect_result(item.socket);
+    if (connect == 0 && app_state.now_tick - item.lastActivityTick < (uint32_t)CONNECT_TIMEOUT_MS) return false;
+    run.unsent_socket = 0;
+    if (connect == 1) {
+        int stage = item.requestStage;
+        int bare_host = stage != STAGE_PAGE || bare_host_kind(item.siteKind) ? 1 : 0;
+        send_request(item.socket, run.request_proxy, next_address(i), bare_host,
+                     stage == STAGE_STREAM ? range_start : 0);
+    }
+    return true;
 }
 
 // ------------------------------------------------------------------ [PAGE]
@@ -191,9 +219,12 @@ void fetch_page(int i, uint32_t range_start, int stream_mode) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     if (!item.socket) {
-        open_next_request(i, range_start);
+        // A connect that is made at once (as on loopback) sends at once.
+        open_next_request(i);
+        if (item.socket) request_sent(i, range_start);
         return;
     }
+    if (!request_sent(i, range_start)) return;
     if (!read_page_data(i)) return;
 
     // No branch lowers requestStage, so at most one of them acts.

@@ -2,7 +2,9 @@
 //
 //   [TEXT]     bounded appending into the request
 //   [BUILD]    build_request: request line, header blocks, proxy form, range
-//   [CONNECT]  open_request: address split, endpoint, connect, send
+//   [CONNECT]  address split and endpoint; the connect started and the
+//              request sent once it is made (start_request, send_request),
+//              or both at once, waiting for the connect (open_request)
 //
 // The request is assembled at the start of the text scratch buffer, the host
 // name is held at character 10,000 of it and the range digits are formed at
@@ -142,23 +144,24 @@ int build_request(char *out, const char *host, const char *path, int bare_host,
 
 // --------------------------------------------------------------- [CONNECT]
 
-int open_request(uint32_t *socket_slot, int proxy_mode, const char *address, int bare_host,
-                 uint32_t range_start) {
-    *socket_slot = 0;
-    char *scratch = app_state.text_scratch;
-    if (!scratch || !address) return 0;
+namespace {
 
-    // Split: the host starts after the scheme prefix, if any, and ends at
-    // the first slash within the first 512 characters; the path follows it.
+// Splits address: the host starts after the scheme prefix, if any, and
+// ends at the first slash within the first 512 characters; the path
+// follows it (null when there is no slash).  The host is copied to its
+// place in the scratch, which is returned (null without a scratch).
+char *split_address(const char *address, const char **path) {
+    *path = nullptr;
+    char *scratch = app_state.text_scratch;
+    if (!scratch || !address) return nullptr;
     begin_search(0, ADDRESS_SEARCH_LIMIT);
     int32_t host_start = 0;
     if (find_text(address, string_entry(STR_SCHEME_PREFIX))) host_start = search_cursor;
     search_cursor = host_start;
-    const char *path = nullptr;
     size_t host_length;
     if (find_text(address, "/")) {
         host_length = (size_t)(match_start - host_start);
-        path = address + search_cursor;
+        *path = address + search_cursor;
     } else {
         host_length = strlen(address + host_start);
     }
@@ -166,34 +169,67 @@ int open_request(uint32_t *socket_slot, int proxy_mode, const char *address, int
     char *host = scratch + HOST_AT;
     memcpy(host, address + host_start, host_length);
     host[host_length] = 0;
+    return host;
+}
 
-    int length = build_request(scratch, host, path, bare_host, range_start, proxy_mode);
-
-    uint32_t endpoint = 0;
-    uint16_t port = HTTP_PORT;
+// Where a request for address connects: the host itself (looked up; port
+// 80 unless the address names one) or, in proxy mode, the proxy, with no
+// look-up.  0 when the host cannot be found.
+int request_endpoint(int proxy_mode, const char *address, uint32_t *endpoint, uint16_t *port) {
+    const char *path;
+    char *host = split_address(address, &path);
+    if (!host) return 0;
+    *endpoint = 0;
+    *port = HTTP_PORT;
     if (!proxy_mode) {
         // "host:port" connects to that port; the lookup takes the host alone.
         // A port that is not 1..65535 counts as a host that cannot be found.
         char *colon = strchr(host, ':');
         if (colon) {
-            if (!parse_port(colon + 1, &port)) return 0;
+            if (!parse_port(colon + 1, port)) return 0;
             *colon = 0;
         }
-        if (!plat_resolve(host, &endpoint, RESOLVE_TIMEOUT_MS)) return 0;
-    } else {
-        // o1.o2.o3.o4 in network byte order, whatever the machine's order.
-        uint8_t octets[4];
-        for (int k = 0; k < 4; k++) octets[k] = (uint8_t)app_state.proxy_address[k];
-        memcpy(&endpoint, octets, 4);
-        port = (uint16_t)(app_state.proxy_port & 0xFFFF);
+        return plat_resolve(host, endpoint, RESOLVE_TIMEOUT_MS);
     }
+    // o1.o2.o3.o4 in network byte order, whatever the machine's order.
+    uint8_t octets[4];
+    for (int k = 0; k < 4; k++) octets[k] = (uint8_t)app_state.proxy_address[k];
+    memcpy(endpoint, octets, 4);
+    *port = (uint16_t)(app_state.proxy_port & 0xFFFF);
+    return 1;
+}
+
+}  // namespace
+
+plat_socket start_request(int proxy_mode, const char *address) {
+    uint32_t endpoint;
+    uint16_t port;
+    if (!request_endpoint(proxy_mode, address, &endpoint, &port)) return 0;
+    return plat_tcp_connect_start(endpoint, port);
+}
+
+int send_request(plat_socket s, int proxy_mode, const char *address, int bare_host,
+                 uint32_t range_start) {
+    const char *path;
+    const char *host = split_address(address, &path);
+    if (!host || !s) return 0;
+    char *scratch = app_state.text_scratch;
+    int length = build_request(scratch, host, path, bare_host, range_start, proxy_mode);
+    return plat_send(s, scratch, length) == length;
+}
+
+int open_request(uint32_t *socket_slot, int proxy_mode, const char *address, int bare_host,
+                 uint32_t range_start) {
+    *socket_slot = 0;
+    uint32_t endpoint;
+    uint16_t port;
+    if (!request_endpoint(proxy_mode, address, &endpoint, &port)) return 0;
 
     // A silent host must not hold the window for long: the connect gives up
     // after CONNECT_TIMEOUT_MS.  A socket whose connect failed is still
     // handed over; it yields no data and the engine's time-out retries it.
     int connected = 0;
     plat_socket s = plat_tcp_connect(endpoint, port, CONNECT_TIMEOUT_MS, &connected);
-    int sent = s && connected && plat_send(s, scratch, length) == length;
     *socket_slot = s;
-    return sent;
+    return s && connected && send_request(s, proxy_mode, address, bare_host, range_start);
 }

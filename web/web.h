@@ -3,10 +3,13 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 // Size of the request area at the start of the text scratch buffer (the
 // host name follows at character 10,000).
 static const int BUILD_REQUEST_CAP = 10000;
-// Longest a connect may block the window before it is given up.
+// Longest a connect is waited for before it is given up (by open_request's
+// waiting connect, or by the steps of a caller that does not wait).
 static const int CONNECT_TIMEOUT_MS = 4000;
 // Longest a name look-up may block the window before it is given up.
 static const int RESOLVE_TIMEOUT_MS = 4000;
@@ -24,9 +27,20 @@ static const int REDIRECT_LIMIT = 10;
 // proxy), sends once; stores the socket or 0 in *socket_slot.  The address
 // may name a port ("host:port/path"); range_start 0 asks for no range.
 // Returns 1 when the connection was made and the request sent, else 0 (a
-// socket whose connect failed is still stored).
+// socket whose connect failed is still stored).  The connect waits up to
+// CONNECT_TIMEOUT_MS: callers that must not wait use the two halves below.
 int open_request(uint32_t *socket_slot, int proxy_mode, const char *address,
                  int bare_host, uint32_t range_start);
+// The first half of open_request: finds the endpoint for address (the name
+// look-up, bounded by RESOLVE_TIMEOUT_MS, is the only wait) and starts the
+// connect without waiting for it.  The socket, or 0 when the host cannot
+// be found or no socket could be had.  plat_connect_result tells when the
+// connect is made.
+plat_socket start_request(int proxy_mode, const char *address);
+// The second half, once the connect is made: builds the request for address
+// as open_request would and sends it on s.  1 when all of it was sent.
+int send_request(plat_socket s, int proxy_mode, const char *address, int bare_host,
+                 uint32_t range_start);
 // Assembles the request into out (BUILD_REQUEST_CAP bytes); returns its
 // length.  path may be null.
 int build_request(char *out, const char *host, const char *path, int bare_host,

@@ -6,6 +6,8 @@
 // each of which can be made to fail on purpose.
 #include "platform/fake/fake_platform.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <deque>
 #include <map>
@@ -23,6 +25,8 @@ const int BACK_BUFFER_SIDE_MAX = 16384;
 struct Fake {
     uint32_t tick = 0;
     bool timer_advances_clock = false;
+    bool real_clock = false;     // plat_tick follows the system's clock from tick
+    uint32_t real_clock_base = 0;
     std::deque<PlatMessage> queue;
     bool quit_posted = false;
     int quit_code = 0;
@@ -64,6 +68,8 @@ struct Fake {
     int fault_nth[FAULT_COUNT] = {};
     bool fault_always[FAULT_COUNT] = {};
     int fault_calls[FAULT_COUNT] = {};
+    bool script_connects = false;
+    std::vector<FakeConnect> connects;
 };
 
 Fake &fake() {
@@ -84,11 +90,20 @@ bool injected(FakeFault kind) {
 // ------------------------------------------------------------- controls
 
 void fake_reset(void) {
+    for (const FakeConnect &c : fake().connects)
+        if (c.peer >= 0) close(c.peer);
     fake() = Fake();
     fake_instance_reset();
 }
-void fake_set_tick(uint32_t tick) { fake().tick = tick; }
+void fake_set_tick(uint32_t tick) {
+    fake().tick = tick;
+    fake().real_clock_base = posix_tick();
+}
 void fake_advance(uint32_t ms) { fake().tick += ms; }
+void fake_set_clock_follows_real_time(int on) {
+    fake().real_clock = on != 0;
+    fake().real_clock_base = posix_tick();
+}
 void fake_set_timer_advances_clock(int on) { fake().timer_advances_clock = on != 0; }
 void fake_post(uint32_t message, uint32_t wparam, int32_t lparam) {
     fake().queue.push_back(PlatMessage{FAKE_WINDOW, message, wparam, lparam});
@@ -430,7 +445,10 @@ int plat_tray(PlatTrayCommand command, plat_window, plat_icon, const char *tip, 
 
 // ---------------------------------------------------------------- clock
 
-uint32_t plat_tick(void) { return fake().tick; }
+uint32_t plat_tick(void) {
+    Fake &f = fake();
+    return f.real_clock ? f.tick + (posix_tick() - f.real_clock_base) : f.tick;
+}
 
 // ---------------------------------------------------------------- files
 
@@ -470,6 +488,23 @@ plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, in
     }
     return posix_tcp_connect(address, port, timeout_ms, connected);
 }
+plat_socket plat_tcp_connect_start(uint32_t address, uint16_t port) {
+    if (injected(FAULT_CONNECT)) return 0;
+    Fake &f = fake();
+    if (!f.script_connects) return posix_tcp_connect_start(address, port);
+    int peer = -1;
+    plat_socket s = posix_socket_pair(&peer);
+    if (s) f.connects.push_back(FakeConnect{address, port, s, peer, 0});
+    return s;
+}
+int plat_connect_result(plat_socket s) {
+    std::vector<FakeConnect> &connects = fake().connects;
+    for (size_t k = connects.size(); k-- > 0;)
+        if (connects[k].socket == s) return connects[k].result;
+    return posix_connect_result(s);
+}
+void fake_script_connects(int on) { fake().script_connects = on != 0; }
+std::vector<FakeConnect> &fake_connects(void) { return fake().connects; }
 int plat_recv(plat_socket s, void *buffer, int length) {
     if (injected(FAULT_RECV)) return -1;
     return posix_recv(s, buffer, length);

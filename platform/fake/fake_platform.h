@@ -5,7 +5,7 @@
 // open) are scripted; shell, show-in-folder,
 // tray, text and message-box calls are recorded; files and sockets are real
 // (POSIX) but the Nth write, connect or receive can be made to fail or come
-// up short.
+// up short, and connects can be scripted (pending, refused, made).
 // Text uses a fixed-width font: every character is FAKE_CHAR_WIDTH pixels
 // wide and the font's height high.
 #pragma once
@@ -26,6 +26,10 @@ void fake_reset(void);
 // ---- clock
 void fake_set_tick(uint32_t tick);
 void fake_advance(uint32_t ms);
+// When on, the clock runs with the system's from the tick last set (for
+// benchmarks that want a step's own clock readings to move as in the
+// program); fake_set_tick sets the tick it runs from.
+void fake_set_clock_follows_real_time(int on);
 // When on, every synthesised WM_TIMER first advances the clock by the period.
 void fake_set_timer_advances_clock(int on);
 
@@ -120,6 +124,24 @@ void fake_fail(FakeFault kind, int nth, int always);
 void fake_clear_faults(void);
 // How many calls of a kind were made since the last reset.
 int fake_calls(FakeFault kind);
+
+// ---- scripted connects.  While on, plat_tcp_connect_start reaches no
+// network: it hands the program one end of a local socket pair and keeps
+// the other end for the test as the server's side (read the request from
+// it, write an answer, close it).  The connect stays under way until the
+// test settles it by setting result; plat_connect_result answers that.
+// FAULT_CONNECT still counts and fails these starts.  A test scripts every
+// connect or none (handles of closed sockets come back for new ones).
+struct FakeConnect {
+    uint32_t address;      // the endpoint asked for, network byte order
+    uint16_t port;
+    plat_socket socket;    // the program's end
+    int peer;              // the test's end, a descriptor; fake_reset closes it
+    int result;            // for plat_connect_result: 0 under way (at first), 1, -1
+};
+void fake_script_connects(int on);
+// The scripted connects since the last reset, oldest first.
+std::vector<FakeConnect> &fake_connects(void);
 
 // ---- instances (fake_instance.cpp)
 // A listen the program asked for; active until its window is destroyed.

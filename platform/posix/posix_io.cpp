@@ -315,36 +315,67 @@ int posix_resolve(const char *host, uint32_t *address, int timeout_ms) {
     return found;
 }
 
-// Connects without blocking for longer than timeout_ms: a silent or
-// black-holed host would otherwise freeze the window for minutes.
-plat_socket posix_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected) {
-    *connected = 0;
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+// The non-blocking flag is on only while a connect is under way: the rest
+// of the program uses its sockets in the ordinary blocking mode (reads ask
+// only for the bytes already waiting).
+static void set_blocking(int fd) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags >= 0 && (flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+plat_socket posix_tcp_connect_start(uint32_t address, uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
     if (fd < 0) return 0;
     struct sockaddr_in sa;
     memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = address;
-    int flags = fcntl(fd, F_GETFL, 0);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int rc = connect(fd, (struct sockaddr *)&sa, sizeof sa);
-    if (rc == 0) {
-        *connected = 1;
-    } else if (errno == EINPROGRESS) {
-        struct pollfd p = {fd, POLLOUT, 0};
-        int waited;
-        do {
-            waited = poll(&p, 1, timeout_ms);
-        } while (waited < 0 && errno == EINTR);
-        if (waited == 1) {
-            int err = 0;
-            socklen_t len = sizeof err;
-            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) *connected = 1;
-        }
-    }
-    fcntl(fd, F_SETFL, flags);  // back to blocking, as the program expects
+    // EINPROGRESS (and EINTR, after which the connect goes on by itself) is
+    // the usual answer; a connect that ended at once, made or refused, is
+    // told apart by posix_connect_result like any other.
+    connect(fd, (struct sockaddr *)&sa, sizeof sa);
     return handle_of(fd);
+}
+
+int posix_connect_result(plat_socket s) {
+    if (!s) return -1;
+    int fd = fd_of(s);
+    struct pollfd p = {fd, POLLOUT, 0};
+    int rc;
+    do {
+        rc = poll(&p, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0) return 0;   // the handshake is still going
+    // Writable, or an error or hang-up: SO_ERROR names a failure once (it is
+    // cleared by reading it), while a peer address exists only on a socket
+    // that is connected, so that a second call gives the same answer.
+    int err = 0;
+    socklen_t len = sizeof err;
+    struct sockaddr_in peer;
+    socklen_t peer_len = sizeof peer;
+    int result = 1;
+    if (rc < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0 ||
+        getpeername(fd, (struct sockaddr *)&peer, &peer_len) != 0)
+        result = -1;
+    set_blocking(fd);
+    return result;
+}
+
+// Connects without blocking for longer than timeout_ms: a silent or
+// black-holed host would otherwise freeze the window for minutes.
+plat_socket posix_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected) {
+    *connected = 0;
+    plat_socket s = posix_tcp_connect_start(address, port);
+    if (!s) return 0;
+    struct pollfd p = {fd_of(s), POLLOUT, 0};
+    int waited;
+    do {
+        waited = poll(&p, 1, timeout_ms);
+    } while (waited < 0 && errno == EINTR);
+    *connected = posix_connect_result(s) == 1;
+    set_blocking(fd_of(s));   // also after a connect still under way
+    return s;
 }
 
 int posix_send(plat_socket s, const void *data, int length) {
@@ -383,6 +414,14 @@ int posix_recv(plat_socket s, void *buffer, int length) {
         n = recv(fd_of(s), buffer, (size_t)length, 0);
     } while (n < 0 && errno == EINTR);
     return (int)n;
+}
+
+plat_socket posix_socket_pair(int *peer) {
+    int fds[2];
+    *peer = -1;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return 0;
+    *peer = fds[1];
+    return handle_of(fds[0]);
 }
 
 void posix_close_socket(plat_socket s) {

@@ -38,6 +38,11 @@ void posix_set_lookup(PosixLookup lookup);
 // returns).
 int posix_lookups_running(void);
 plat_socket posix_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected);
+plat_socket posix_tcp_connect_start(uint32_t address, uint16_t port);
+int posix_connect_result(plat_socket s);
+// A connected pair of local stream sockets: the handle of one end, and the
+// other end's descriptor in *peer (the test backend's scripted connects).
+plat_socket posix_socket_pair(int *peer);
 int posix_send(plat_socket s, const void *data, int length);
 uint32_t posix_readable(plat_socket s);
 int posix_wait_readable(plat_socket s, int timeout_ms);

@@ -37,6 +37,10 @@ int plat_resolve(const char *host, uint32_t *address, int timeout_ms) {
 plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, int *connected) {
     return posix_tcp_connect(address, port, timeout_ms, connected);
 }
+plat_socket plat_tcp_connect_start(uint32_t address, uint16_t port) {
+    return posix_tcp_connect_start(address, port);
+}
+int plat_connect_result(plat_socket s) { return posix_connect_result(s); }
 int plat_recv(plat_socket s, void *buffer, int length) { return posix_recv(s, buffer, length); }
 
 // ------------------------------------------------------------- instance

@@ -1,9 +1,14 @@
 // The engine step on the fake clock, with no network: the regulation of
 // running downloads, time-outs, retries and the give-up, the offline mode,
 // the speed sample and the key latch.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "engine/engine_fixture.h"
 #include "display/display.h"
 #include "ui/ui.h"
+#include "web/web.h"
 
 namespace {
 
@@ -12,6 +17,11 @@ struct EngineStepTest : EngineFixture {
     static void no_network() {
         fake_fail(FAULT_RESOLVE, 1, 1);
         fake_fail(FAULT_CONNECT, 1, 1);
+    }
+    // Steps with the clock following real time until the probe in flight
+    // (if any) has ended: its answer comes in a later step than its start.
+    static bool until_probe_ends() {
+        return run_until([] { return app_state.probe_phase == PROBE_IDLE; }, 15.0);
     }
     static std::vector<uint32_t> states() {
         std::vector<uint32_t> s;
@@ -203,6 +213,7 @@ TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_secon
     EXPECT_EQ(0, app_state.offline_notice);
     EXPECT_EQ((uint32_t)Failed, item(1).state);
     step(2500);  // past 6 s: the probe runs and fails
+    ASSERT_TRUE(until_probe_ends());
     EXPECT_EQ(0, app_state.online);
     EXPECT_EQ(1, app_state.offline_notice);
     // Everything given up while the network was down is queued again,
@@ -217,6 +228,7 @@ TEST_F(EngineStepTest, offline_engine_touches_no_item_and_probes_every_six_secon
     step(5000);
     EXPECT_EQ(0, app_state.online);  // the probe waits for its 6 seconds
     step(1100);
+    ASSERT_TRUE(until_probe_ends());
     EXPECT_EQ(1, app_state.online);
     EXPECT_EQ(0, app_state.offline_notice);
     until_sample();
@@ -233,8 +245,177 @@ TEST_F(EngineStepTest, starting_by_hand_probes_at_the_next_step_when_offline) {
     app_state.menu_entry = 1;
     run_menu_command();
     EXPECT_EQ((int32_t)(app_state.now_tick + 8000), app_state.engine_tick);
+    int connects = fake_calls(FAULT_CONNECT);
     step(25);
+    EXPECT_EQ(connects + 1, fake_calls(FAULT_CONNECT));  // the probe started
+    ASSERT_TRUE(until_probe_ends());
     EXPECT_EQ(1, app_state.offline_notice);  // the probe ran (and failed)
+}
+
+// What the test's end of a scripted connect has received; closed is set
+// once the program's end has been closed.
+std::string peer_bytes(int peer, bool *closed) {
+    std::string got;
+    char buffer[4096];
+    *closed = false;
+    for (;;) {
+        struct pollfd p = {peer, POLLIN, 0};
+        if (poll(&p, 1, 0) != 1) return got;
+        ssize_t n = recv(peer, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            *closed = true;
+            return got;
+        }
+        got.append(buffer, (size_t)n);
+    }
+}
+
+// A probe on a scripted connect takes as many steps as its connect and
+// answer do; the engine stays offline meanwhile and nothing changes: no
+// item is touched, no second probe starts, the failed item stays failed.
+// Only its end acts: a failure shows the notice and queues failed items
+// again, a success goes online and leaves failed items failed; the six
+// seconds to the next probe count from that end.
+TEST_F(EngineStepTest, a_probe_in_flight_changes_nothing_until_it_ends) {
+    fake_script_connects(1);
+    start({engine_item("vidcue.test/watch/a", 3, Queued), engine_item("vidcue.test/watch/b", 3, Queued)}, 1);
+    use_loopback_proxy(8080);
+    item(0).state = Failed;   // (loading queues a failed item)
+    step(25);
+    step(2500);  // past 6 s: the probe starts
+    ASSERT_EQ(1u, fake_connects().size());
+    for (int k = 0; k < 150; k++) step(25);   // within the connect's bound
+    EXPECT_EQ(1u, fake_connects().size());
+    EXPECT_EQ(PROBE_CONNECTING, app_state.probe_phase);
+    EXPECT_EQ(0, app_state.online);
+    EXPECT_EQ(0, app_state.offline_notice);
+    EXPECT_EQ((std::vector<uint32_t>{Failed, Q}), states());
+
+    fake_connects()[0].result = -1;   // refused
+    step(25);
+    EXPECT_EQ(PROBE_IDLE, app_state.probe_phase);
+    EXPECT_EQ(1, app_state.offline_notice);
+    EXPECT_EQ((std::vector<uint32_t>{Q, Q}), states());
+    EXPECT_EQ((int32_t)plat_tick(), app_state.engine_tick);
+
+    item(0).state = Failed;
+    step(PROBE_PERIOD_MS);
+    EXPECT_EQ(1u, fake_connects().size());
+    step(1);   // six seconds after the last probe ended
+    ASSERT_EQ(2u, fake_connects().size());
+    fake_connects()[1].result = 1;
+    for (int k = 0; k < 20; k++) step(25);
+    bool closed = false;
+    EXPECT_NE("", peer_bytes(fake_connects()[1].peer, &closed));
+    EXPECT_EQ(PROBE_WAITING, app_state.probe_phase);
+    EXPECT_EQ(0, app_state.online);
+    ASSERT_EQ(4, (int)write(fake_connects()[1].peer, "HTTP", 4));
+    step(25);
+    EXPECT_EQ(1, app_state.online);
+    EXPECT_EQ(0, app_state.offline_notice);
+    EXPECT_EQ((uint32_t)Failed, item(0).state);
+    peer_bytes(fake_connects()[1].peer, &closed);
+    EXPECT_TRUE(closed);
+}
+
+TEST_F(EngineStepTest, shutdown_closes_the_connection_of_a_probe_in_flight) {
+    fake_script_connects(1);
+    start({engine_item("vidcue.test/watch/a", 3, Queued)}, 1);
+    use_loopback_proxy(8080);
+    step(2525);
+    ASSERT_EQ(1u, fake_connects().size());
+    fake_connects()[0].result = 1;
+    step(25);
+    ASSERT_EQ(PROBE_WAITING, app_state.probe_phase);
+    bool closed = false;
+    peer_bytes(fake_connects()[0].peer, &closed);
+    ASSERT_FALSE(closed);
+    shutdown();
+    started = false;
+    peer_bytes(fake_connects()[0].peer, &closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(0u, app_state.probe_socket);
+}
+
+// Behind a dead proxy on real loopback sockets - one that accepts and never
+// answers, one whose accept queue is full so that the handshake never
+// completes - no engine step is held (1 s is far above what a step takes),
+// while each probe runs to its deadline on the clock, fails, moves to the
+// next target and queues the failed item again; nor is one held by a
+// download's connect once online.
+TEST_F(EngineStepTest, behind_a_dead_proxy_no_step_is_held_by_the_probe_or_a_download) {
+    start({engine_item("vidcue.test/watch/a", 3, Queued)}, 1);
+    int accepting_port = 0;
+    int accepting = loopback_listen(8, &accepting_port);
+    ASSERT_GE(accepting, 0);
+    SilentListener full;
+    ASSERT_TRUE(open_silent_listener(&full));
+    struct Kind {
+        const char *name;
+        int port;
+        uint32_t deadline_ms;
+    } kinds[] = {{"accepts_and_never_answers", accepting_port, 3000},
+                 {"never_completes_the_handshake", full.port, (uint32_t)CONNECT_TIMEOUT_MS}};
+    for (const Kind &kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        use_loopback_proxy(kind.port);
+        item(0).state = Failed;
+        int target = app_state.probe_target;
+        app_state.engine_tick = (int32_t)(plat_tick() - PROBE_PERIOD_MS - 1);   // due now
+        double longest_step = 0;
+        uint32_t started_at = 0, ended_at = 0;
+        bool started = false, ended = false;
+        auto begin = std::chrono::steady_clock::now();
+        uint32_t base = plat_tick();
+        while (!ended) {
+            double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+            ASSERT_LT(elapsed, 20.0) << "the probe never ended";
+            fake_set_tick(base + (uint32_t)(elapsed * 1000.0) + 1);
+            int phase_before = app_state.probe_phase;
+            auto s0 = std::chrono::steady_clock::now();
+            step(0);
+            double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - s0).count();
+            if (held > longest_step) longest_step = held;
+            if (phase_before == PROBE_IDLE && app_state.probe_phase != PROBE_IDLE) {
+                started = true;
+                started_at = app_state.now_tick;
+                EXPECT_EQ((uint32_t)Failed, item(0).state) << "nothing changes while it is in flight";
+            } else if (started && app_state.probe_phase == PROBE_IDLE) {
+                ended = true;
+                ended_at = app_state.now_tick;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        RecordProperty(std::string(kind.name) + "_longest_step_seconds", std::to_string(longest_step));
+        EXPECT_LT(longest_step, 1.0);
+        EXPECT_GE(ended_at - started_at, kind.deadline_ms);
+        EXPECT_EQ((target + 1) % 3, app_state.probe_target);
+        EXPECT_EQ(0, app_state.online);
+        EXPECT_EQ(1, app_state.offline_notice);
+        EXPECT_EQ((uint32_t)Queued, item(0).state);
+    }
+
+    // Online behind the proxy that never completes a handshake, the item
+    // started by the engine waits for its connect over the steps instead of
+    // in one of them.
+    go_online();
+    double longest_step = 0;
+    auto begin = std::chrono::steady_clock::now();
+    uint32_t base = plat_tick();
+    for (double elapsed = 0; elapsed < 1.5;
+         elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count()) {
+        fake_set_tick(base + (uint32_t)(elapsed * 1000.0) + 1);
+        auto s0 = std::chrono::steady_clock::now();
+        step(0);
+        double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - s0).count();
+        if (held > longest_step) longest_step = held;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_LT(longest_step, 1.0);
+    EXPECT_EQ((uint32_t)Connecting, item(0).state);
+    EXPECT_NE(0u, item(0).socket);
+    close_silent_listener(&full);
+    close(accepting);
 }
 
 TEST_F(EngineStepTest, speed_is_averaged_per_sample_and_shown_doubled_in_the_status_text) {

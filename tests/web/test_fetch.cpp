@@ -598,4 +598,83 @@ TEST_F(FetchTest, a_misplaced_partial_answer_is_dropped_and_the_stream_asked_aga
     EXPECT_FALSE(plat_file_exists(dir.file("unasked.flv").c_str()));
 }
 
+// ------------------------------------------------- connects that take time
+
+// What the test's end of a scripted connect has received, without waiting.
+std::string peer_bytes(int peer) {
+    std::string got;
+    char buffer[4096];
+    for (;;) {
+        struct pollfd p = {peer, POLLIN, 0};
+        if (poll(&p, 1, 0) != 1) return got;
+        ssize_t n = recv(peer, buffer, sizeof buffer, 0);
+        if (n <= 0) return got;
+        got.append(buffer, (size_t)n);
+    }
+}
+
+// An item's connect does not hold the step: the item waits in its state
+// with nothing sent while the connect is under way, and its request (the
+// bytes a waiting connect would have sent, a stream's range included) goes
+// out at the first step that finds it made.  A connect refused, or still
+// going at the connect's bound, sends nothing, ever: its socket stays with
+// the item for the engine's time-out, as a waiting connect's did.
+TEST_F(FetchTest, a_request_goes_out_once_its_connect_is_made_and_never_after_a_failed_one) {
+    fake_script_connects(1);
+    use_loopback_proxy(3128);
+    int page = add_item("reelbox.test/watch/abc", 0);
+    int stream = add_stream_item(3, Connecting, "cdn.test/v/abc.flv", "abc.flv", 5000, 90000);
+    auto request_for = [](const char *host, const char *path, int bare, uint32_t range) {
+        std::string out(BUILD_REQUEST_CAP, '\0');
+        out.resize((size_t)build_request(&out[0], host, path, bare, range, 1));
+        return out;
+    };
+    auto step_both = [&](uint32_t ms) {
+        fake_advance(ms);
+        app_state.now_tick = plat_tick();
+        fetch_page(page, 0, 0);
+        fetch_page(stream, 5000, 1);
+    };
+
+    step_both(0);
+    ASSERT_EQ(2u, fake_connects().size());
+    EXPECT_EQ(fake_connects()[0].socket, item(page).socket);
+    EXPECT_EQ(fake_connects()[1].socket, item(stream).socket);
+    for (int k = 0; k < 10; k++) step_both(300);
+    EXPECT_EQ(2u, fake_connects().size()) << "one connect each, waited for";
+    EXPECT_EQ("Analysing", state_of(page));
+    EXPECT_EQ("Connecting", state_of(stream));
+    EXPECT_EQ("", peer_bytes(fake_connects()[0].peer));
+    EXPECT_EQ("", peer_bytes(fake_connects()[1].peer));
+
+    fake_connects()[0].result = 1;
+    fake_connects()[1].result = 1;
+    step_both(25);
+    EXPECT_EQ(request_for("reelbox.test", "watch/abc", 0, 0), peer_bytes(fake_connects()[0].peer));
+    EXPECT_EQ(request_for("cdn.test", "v/abc.flv", 1, 5000), peer_bytes(fake_connects()[1].peer));
+    step_both(25);
+    EXPECT_EQ("", peer_bytes(fake_connects()[0].peer)) << "sent once";
+
+    // Refused, and still going at the bound: nothing is sent, even when the
+    // late connect is made after all.
+    plat_close_socket(item(page).socket);
+    item(page).socket = 0;
+    plat_close_socket(item(stream).socket);
+    item(stream).socket = 0;
+    step_both(25);
+    ASSERT_EQ(4u, fake_connects().size());
+    fake_connects()[2].result = -1;
+    step_both(CONNECT_TIMEOUT_MS - 1);   // the stream's connect is still within its bound
+    step_both(1);                        // and now at it
+    fake_connects()[3].result = 1;
+    for (int k = 0; k < 4; k++) step_both(25);
+    EXPECT_EQ("", peer_bytes(fake_connects()[2].peer));
+    EXPECT_EQ("", peer_bytes(fake_connects()[3].peer));
+    EXPECT_EQ(4u, fake_connects().size());
+    EXPECT_EQ(fake_connects()[2].socket, item(page).socket);
+    EXPECT_EQ(fake_connects()[3].socket, item(stream).socket);
+    EXPECT_EQ("Analysing", state_of(page));
+    EXPECT_EQ("Connecting", state_of(stream));
+}
+
 }  // namespace

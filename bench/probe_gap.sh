@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The longest gap between two timer messages behind a dead proxy, for the
+# code as it was and as it is in this tree, side by side in one run.
+#
+# "before" is another commit's tree (default: where this branch left main)
+# with this tree's bench and platform layer put in: the program's own code
+# (app, engine, web, ui, ...) is that commit's, while the bench calls only
+# start-up, the per-message step, the engine step and shut-down, which every
+# version has, and the platform layer (the real POSIX sockets; the test
+# backend's window and a clock that follows the system's) only grew.
+# Both are built without Qt; the runs take 5 x SECONDS each, one after the
+# other (never at the same time, so that they do not slow each other).
+# Prints figures; passes or fails nothing.
+#
+# Arguments: [--before REF] [--seconds N] [--build DIR]
+set -euo pipefail
+src="$(cd "$(dirname "$0")/.." && pwd)"
+before_ref=""
+seconds=20
+build="$src/build-probe-gap"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --before) before_ref="$2"; shift 2 ;;
+    --seconds) seconds="$2"; shift 2 ;;
+    --build) build="$2"; shift 2 ;;
+    *) echo "usage: $0 [--before REF] [--seconds N] [--build DIR]" >&2; exit 2 ;;
+  esac
+done
+if [ -z "$before_ref" ]; then
+  before_ref=$(git -C "$src" merge-base HEAD main)
+fi
+before_commit=$(git -C "$src" rev-parse --verify "$before_ref^{commit}")
+
+build_bench() {   # SOURCE_DIR BUILD_DIR
+  cmake -S "$1" -B "$2" -DQUORVAX_BUILD_QT=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$2" --target quorvax_probe_gap -j2 >/dev/null
+}
+
+# before: the commit's files, with this tree's bench
+before_src="$build/before-src"
+rm -rf "$before_src"
+mkdir -p "$before_src"
+git -C "$src" archive "$before_commit" | tar -x -C "$before_src"
+cp "$src/bench/probe_gap.cpp" "$src/bench/CMakeLists.txt" "$before_src/bench/"
+rm -rf "$before_src/platform"
+cp -r "$src/platform" "$before_src/platform"
+echo "building before ($(git -C "$src" log -1 --format='%h %s' "$before_commit" | cut -c1-70)) ..."
+build_bench "$before_src" "$build/before"
+echo "building after (this tree: $(git -C "$src" log -1 --format='%h' HEAD)$(git -C "$src" diff --quiet HEAD -- . || echo ' with uncommitted changes')) ..."
+build_bench "$src" "$build/after"
+
+echo "running before, 5 x ${seconds} s ..."
+"$build/before/quorvax_probe_gap" "$seconds" > "$build/before.txt"
+echo "running after, 5 x ${seconds} s ..."
+"$build/after/quorvax_probe_gap" "$seconds" > "$build/after.txt"
+
+echo
+echo "Gaps between timer messages (25 ms timer), ${seconds} s per scenario; each column: before | after"
+printf '%-30s %19s %19s %19s %19s %19s %19s\n' scenario "max gap ms" "p99 gap ms" "gaps over 100 ms" \
+  "ms in those gaps" "probes failed" "timer messages"
+LC_ALL=C join <(LC_ALL=C sort "$build/before.txt") <(LC_ALL=C sort "$build/after.txt") | while read -r name b_max b_p99 b_n b_ms b_probes b_steps a_max a_p99 a_n a_ms a_probes a_steps; do
+  printf '%-30s' "$name"
+  for pair in "$b_max $a_max" "$b_p99 $a_p99" "$b_n $a_n" "$b_ms $a_ms" "$b_probes $a_probes" "$b_steps $a_steps"; do
+    set -- $pair
+    printf ' %8s | %-8s' "$1" "$2"
+  done
+  printf '\n'
+done
