@@ -7,8 +7,9 @@
 # e2e_begin BUILD_DIR SOURCE_DIR sets build, src and work and arms the
 # clean-up.  The clean-up runs on every way out - a failed check, the end,
 # a kill from outside such as ctest's time-out - and ends every process the
-# check registered with e2e_track, newest first (the display last), then
-# removes the scratch folder.
+# check registered with e2e_track, newest first (the display last), runs
+# the steps registered with e2e_at_exit (an unmount), then removes the
+# scratch folder.
 #
 # Sections: [RUN] [WAITS] [DISPLAY AND BUS] [PROGRAM] [LIST FILE] [STREAMS]
 #           [LOOKS] [INPUT]
@@ -16,8 +17,12 @@
 # ------------------------------------------------------------------ [RUN]
 
 e2e_pids=()
+e2e_exit_steps=()
 
 e2e_track() { e2e_pids+=("$1"); }
+# A command the clean-up runs once the processes are told to end and before
+# the scratch folder goes.
+e2e_at_exit() { e2e_exit_steps+=("$1"); }
 
 # A process the check has waited for is no longer its own to end.
 e2e_forget() {
@@ -32,6 +37,10 @@ e2e_cleanup() {
     kill "${e2e_pids[$i]}" 2>/dev/null
   done
   e2e_pids=()
+  for (( i = 0; i < ${#e2e_exit_steps[@]}; i++ )); do
+    eval "${e2e_exit_steps[$i]}"
+  done
+  e2e_exit_steps=()
   [ -n "${work:-}" ] && rm -rf "$work"
 }
 
