@@ -30,7 +30,8 @@ void apply_pending_removal(void);
 void remove_finished_items(void);
 void refresh_after_sample(void);
 // Run once by start-up right after the list is loaded: transfers that were
-// under way when the program last ended get a receive buffer and carry on.
+// under way when the program last ended get a receive buffer and carry on
+// (one whose file holds the whole stream is finished, as start_item does).
 void resume_loaded_items(void);
 
 // Clock, key latches, Delete key and shell hand-over; run for every message.

@@ -35,19 +35,37 @@ static int valid_index(int32_t i) { return i >= 0 && i < downloads.item_count; }
 // Checks item i's output file before a transfer from doneSize: a missing
 // file means starting from byte 0; a file shorter than doneSize (its last
 // bytes never reached the disk) means resuming from the file's length, so
-// that no hole is left in it.
-static void check_output_file(DownloadItem &item) {
+// that no hole is left in it.  Returns the file's length, -1 when there is
+// none or it is not known.
+static int64_t check_output_file(DownloadItem &item) {
     char path[OUTPUT_PATH_CAP];
     plat_file file = PLAT_INVALID_FILE;
     if (build_output_path(path, sizeof path, item.fileName)) file = open_existing_rw(path);
     if (file == PLAT_INVALID_FILE) {
         item.doneSize = 0;
-        return;
+        return -1;
     }
     int64_t length = plat_file_size(file);
     if (length >= 0 && length < (int64_t)item.doneSize) item.doneSize = (uint32_t)length;
     close_file(file);
     item.file = 0;
+    return length;
+}
+
+// An item about to be fetched from doneSize whose file already holds the
+// whole stream is finished instead: the program ended (killed, or the
+// machine went down) after the last block reached the file and before the
+// finish was recorded.  Asking for the stream from its last byte would only
+// be refused, and the item given up with its file complete.  1 when it was
+// finished here.
+static int finish_if_stored_whole(int i, int64_t file_length) {
+    DownloadItem &item = downloads.items[i];
+    if (item.totalSize == 0 || item.doneSize < item.totalSize || file_length < (int64_t)item.totalSize)
+        return 0;
+    release_item(item);
+    clear_item_run(item, Finished);
+    write_item_record(i);
+    return 1;
 }
 
 // Keeps the scroll position over a rebuild of the visible rows.
@@ -151,7 +169,7 @@ void start_item(int i, int user_started) {
     item.userStarted = (int16_t)user_started;
     item.requestStage = STAGE_PAGE;
     item.redirectedPage = 0;
-    check_output_file(item);
+    finish_if_stored_whole(i, check_output_file(item));
 }
 
 void reset_item(int i, uint32_t new_state) {
@@ -333,7 +351,7 @@ void resume_loaded_items(void) {
             item.doneSize = 0;
         } else {
             item.state = Connecting;
-            check_output_file(item);
+            finish_if_stored_whole(i, check_output_file(item));
         }
     }
 }

@@ -1,7 +1,7 @@
 // The item operations: adding the offered address, starting and stopping,
 // the menu's page and file commands, removal (menu, Delete key, automatic)
 // with the list file rewritten, and interrupted transfers taken up after a
-// restart.
+// restart (finished at once when their files hold the whole stream).
 #include "app/strings.h"
 #include "engine/engine_fixture.h"
 #include "ui/clipboard.h"
@@ -361,6 +361,58 @@ TEST_F(ItemsTest, interrupted_transfers_resume_at_once_after_a_restart) {
         EXPECT_EQ(0, item(i).requestStage);
     }
     EXPECT_EQ(before + 4, buffers_in_use());
+}
+
+// A kill between storing a stream's last block and recording the finish
+// leaves a record that is not Finished while its file holds every byte.
+// Started again - at start-up, by the regulation, by hand - such an item is
+// finished at once, recorded, holds nothing, and neither its stream is
+// asked for from its end (refused, which gave the item up) nor its file
+// written; an item whose file is short still goes on from the file.
+TEST_F(ItemsTest, an_item_whose_file_holds_the_whole_stream_finishes_when_started) {
+    const std::string whole(9000, 'w');
+    for (const char *name : {"q.flv", "c.flv", "f.flv"}) write_file(dir.file(name), whole);
+    write_file(dir.file("s.flv"), std::string(6000, 's'));
+    int before = buffers_in_use();
+    start({engine_item("vidcue.test/watch/q", 3, Downloading, 9000, 9000, "q.flv"),
+           engine_item("vidcue.test/watch/c", 3, Connecting, 9000, 9000, "c.flv"),
+           engine_item("vidcue.test/watch/f", 3, Queued, 9000, 9000, "f.flv"),
+           engine_item("vidcue.test/watch/s", 3, Queued, 9000, 9000, "s.flv")},
+          1);
+    // At start-up: the transfer that was connecting.
+    EXPECT_EQ((uint32_t)Finished, item(1).state);
+    EXPECT_EQ((uint32_t)Finished, stored(1, REC_STATE));
+    EXPECT_EQ((uint32_t)Queued, item(0).state);  // a download goes back to the queue at loading
+    EXPECT_EQ(before, buffers_in_use());
+
+    // The regulation starts the queued one at the first sample.
+    go_online();
+    fake_fail(FAULT_RESOLVE, 1, 1);
+    step();
+    EXPECT_EQ((uint32_t)Finished, item(0).state);
+    EXPECT_EQ((uint32_t)Finished, stored(0, REC_STATE));
+    EXPECT_EQ(9000u, stored(0, REC_DONE));
+
+    // By hand, after a run that gave it up.
+    item(2).state = Failed;
+    menu(1, 2);
+    EXPECT_EQ((uint32_t)Finished, item(2).state);
+    EXPECT_EQ((uint32_t)Finished, stored(2, REC_STATE));
+    EXPECT_EQ(0, item(2).userStarted);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(0u, item(i).buffer) << i;
+        EXPECT_EQ(0u, item(i).file) << i;
+        EXPECT_EQ(9000u, item(i).doneSize) << i;
+    }
+    EXPECT_EQ(before, buffers_in_use());
+    step();
+    EXPECT_EQ(0, fake_calls(FAULT_RESOLVE));  // nothing was asked for
+
+    // The short file: fetched on from its length.
+    menu(1, 3);
+    EXPECT_EQ((uint32_t)Connecting, item(3).state);
+    EXPECT_EQ(6000u, item(3).doneSize);
+    for (const char *name : {"q.flv", "c.flv", "f.flv"}) EXPECT_EQ(whole, read_file(dir.file(name))) << name;
 }
 
 }  // namespace

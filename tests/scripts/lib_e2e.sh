@@ -7,17 +7,22 @@
 # e2e_begin BUILD_DIR SOURCE_DIR sets build, src and work and arms the
 # clean-up.  The clean-up runs on every way out - a failed check, the end,
 # a kill from outside such as ctest's time-out - and ends every process the
-# check registered with e2e_track, newest first (the display last), then
-# removes the scratch folder.
+# check registered with e2e_track, newest first (the display last), runs
+# the steps registered with e2e_at_exit (an unmount), then removes the
+# scratch folder.
 #
-# Sections: [RUN] [WAITS] [DISPLAY AND BUS] [PROGRAM] [LIST FILE] [LOOKS]
-#           [INPUT]
+# Sections: [RUN] [WAITS] [DISPLAY AND BUS] [PROGRAM] [LIST FILE] [STREAMS]
+#           [LOOKS] [INPUT]
 
 # ------------------------------------------------------------------ [RUN]
 
 e2e_pids=()
+e2e_exit_steps=()
 
 e2e_track() { e2e_pids+=("$1"); }
+# A command the clean-up runs once the processes are told to end and before
+# the scratch folder goes.
+e2e_at_exit() { e2e_exit_steps+=("$1"); }
 
 # A process the check has waited for is no longer its own to end.
 e2e_forget() {
@@ -32,6 +37,10 @@ e2e_cleanup() {
     kill "${e2e_pids[$i]}" 2>/dev/null
   done
   e2e_pids=()
+  for (( i = 0; i < ${#e2e_exit_steps[@]}; i++ )); do
+    eval "${e2e_exit_steps[$i]}"
+  done
+  e2e_exit_steps=()
   [ -n "${work:-}" ] && rm -rf "$work"
 }
 
@@ -169,6 +178,18 @@ e2e_start_program() {
 # Whether the program's window is on the screen, or off it.
 shown() { xdotool search --onlyvisible --name '^Quorvax 1\.0$' 2>/dev/null | grep -qx "$win"; }
 hidden() { ! shown && xwininfo -id "$win" 2>/dev/null | grep -q 'Map State: IsUnMapped'; }
+# Whether the window of the program started last is gone from the display.
+window_gone() { ! xdotool search --name '^Quorvax 1\.0$' 2>/dev/null | grep -qx "$win"; }
+
+# Ends the program at once with SIGKILL, as a crash would: none of its own
+# shut-down runs.  Waits until its window has left the display, so that the
+# next e2e_start_program finds the new window and not the old one.
+e2e_kill_program() {
+  kill -KILL "$prog_pid" 2>/dev/null
+  wait "$prog_pid" 2>/dev/null
+  e2e_forget "$prog_pid"
+  wait_until 10 "window of the killed program gone" window_gone
+}
 
 # ----------------------------------------------------------- [LIST FILE]
 
@@ -188,6 +209,39 @@ PY
 item_field() {
   python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["items"][int(sys.argv[2])][sys.argv[3]])' \
     "$work/list.json" "$1" "$2"
+}
+
+# -------------------------------------------------------------- [STREAMS]
+
+# Whether files hold the demo web's streams from their first byte
+# (tests/testweb/testweb.py makes every byte from the stream's name and the
+# offset): files_are_streams FILE NAME LENGTH [FILE NAME LENGTH ...], where
+# LENGTH is the file's exact length, or "<=N" for a file still being
+# written, which may be missing or hold any first part of an N-byte stream.
+# Says what is wrong with the first file that is wrong.  One call for many
+# files: each call pays for a Python start.
+files_are_streams() {
+  python3 - "$src/tests/testweb" "$@" <<'PY'
+import os, sys
+sys.path.insert(0, sys.argv[1])
+import testweb
+args = sys.argv[2:]
+for k in range(0, len(args), 3):
+    path, name, length = args[k:k + 3]
+    partial = length.startswith("<=")
+    bound = int(length[2:] if partial else length)
+    if not os.path.exists(path):
+        if partial:
+            continue
+        sys.exit("  no file %s" % path)
+    data = open(path, "rb").read()
+    if len(data) > bound or (not partial and len(data) != bound):
+        sys.exit("  %s holds %d bytes, not %s" % (path, len(data), length))
+    expected = testweb.stream_bytes(name, 0, len(data))
+    if data != expected:
+        first = next(i for i in range(len(data)) if data[i] != expected[i])
+        sys.exit("  byte %d of the %d in %s is not stream %s's" % (first, len(data), path, name))
+PY
 }
 
 # ---------------------------------------------------------------- [LOOKS]
