@@ -18,10 +18,10 @@ cmake --build build-debug -j"$(nproc)" --target quorvax_tests quorvax-list
 # checks that drive the real program, which is built with them too.  A
 # memory error, a leak or undefined behaviour ends the program under test
 # and fails its test.  test_window_xvfb is left out here (it ran above):
-# with the slower sanitized program on a loaded machine its start on a
-# list with the wrong magic now and then ends with 0 before the script has
-# seen the list-file message (about 1 run in 10 at a load of 4-6, never in
-# 60 runs of the plain build).
+# with the slower sanitized program on a busy machine its start on a list
+# with the wrong magic now and then ends with 0 before the script has seen
+# the list-file message (12 of 120 runs while other builds ran; none of 60
+# runs with the plain build).
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
       -DQUORVAX_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$(nproc)"
