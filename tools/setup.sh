@@ -5,6 +5,9 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
+  # the sanitizer build and the fuzzers: clang, its sanitizer and libFuzzer
+  # runtimes, and llvm-symbolizer for readable stack traces
+  clang libclang-rt-dev llvm
   qt6-base-dev libgl-dev
   googletest libgtest-dev
   python3 curl
