@@ -18,14 +18,17 @@
 #
 # Several programs can be compared: each LABEL=PROGRAM is run in turn on
 # the same list in every case, so that figures set side by side were taken
-# under the same load.  The machine's load (uptime) is printed at the start
-# and the end.  Figures only; nothing passes or fails.
+# under the same load; with --repeat N the whole round is run N times and
+# the median of each figure is given after every single one.  The
+# machine's load (uptime) is printed at the start and the end.  Figures
+# only; nothing passes or fails.
 #
-# Usage: bash bench/idle_cpu.sh [--build DIR] [--seconds N] [--cases LIST]
-#                               [LABEL=PROGRAM ...]
+# Usage: bash bench/idle_cpu.sh [--build DIR] [--seconds N] [--repeat N]
+#                               [--cases LIST] [LABEL=PROGRAM ...]
 #   --build DIR     where quorvax-list (and the default program) are
 #                   (default build/)
 #   --seconds N     length of each measurement (default 20)
+#   --repeat N      rounds (default 1)
 #   --cases LIST    comma-separated subset of empty,finished,downloads
 #   LABEL=PROGRAM   programs to measure (default: quorvax=DIR/quorvax)
 set -uo pipefail
@@ -34,15 +37,17 @@ here="$(cd "$(dirname "$0")" && pwd)"
 
 build_dir="$here/../build"
 seconds=20
+repeat=1
 cases="empty,finished,downloads"
 programs=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build_dir="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
+    --repeat) repeat="$2"; shift 2 ;;
     --cases) cases="$2"; shift 2 ;;
     *=*) programs+=("$1"); shift ;;
-    *) die "usage: idle_cpu.sh [--build DIR] [--seconds N] [--cases LIST] [LABEL=PROGRAM ...]" ;;
+    *) die "usage: idle_cpu.sh [--build DIR] [--seconds N] [--repeat N] [--cases LIST] [LABEL=PROGRAM ...]" ;;
   esac
 done
 bench_begin "$here/.." "$build_dir"
@@ -54,7 +59,7 @@ bench_start_display
 start_demo_web --rate 1000000
 park_pointer
 
-echo "Quorvax CPU use, idle and busy: ${seconds} s per measurement, $(nproc) cores"
+echo "Quorvax CPU use, idle and busy: ${seconds} s per measurement, ${repeat} round(s), $(nproc) cores"
 echo "at start: $(load_now)"
 
 # The list of a case in folder $1 (the proxy is the demo web).
@@ -125,28 +130,58 @@ measure() {
   [ "$case" = downloads ] && running=$(items_in_state "$folder" Downloading)
   stop_program
 
-  python3 - "$label" "$case" "$(( cpu1 - cpu0 ))" "$(( x1 - x0 ))" "$(( t1 - t0 ))" \
-    "$clock_ticks_per_s" "$(( bytes1 - bytes0 ))" "$running" <<'PY'
+  local result="$case $label $(( cpu1 - cpu0 )) $(( x1 - x0 )) $(( t1 - t0 )) $(( bytes1 - bytes0 )) ${running:--}"
+  echo "$result" >> "$work/results"
+  report_line $result
+  rm -rf "$folder"
+}
+
+# One line of figures: case label ticks x_ticks ms bytes running.
+report_line() {
+  python3 - "$clock_ticks_per_s" "$@" <<'PY'
 import sys
-label, case, ticks, xticks, ms, hz, nbytes, running = sys.argv[1:9]
-ticks, xticks, ms, hz, nbytes = int(ticks), int(xticks), int(ms), int(hz), int(nbytes)
-wall = ms / 1000.0
-cpu = ticks / hz
+hz = int(sys.argv[1])
+case, label, ticks, xticks, ms, nbytes, running = sys.argv[2:9]
+wall = int(ms) / 1000.0
+cpu = int(ticks) / hz
 line = "  %-10s %-9s program %6.2f%% of one core (%.2f s CPU in %.1f s), X server %5.2f%%" % (
-    case, label, 100.0 * cpu / wall, cpu, wall, 100.0 * xticks / hz / wall)
+    case, label, 100.0 * cpu / wall, cpu, wall, 100.0 * int(xticks) / hz / wall)
 if case == "downloads":
-    line += ", %.2f MB/s received, %s of 9 still downloading" % (nbytes / wall / 1e6, running)
+    line += ", %.2f MB/s received, %s of 9 still downloading" % (int(nbytes) / wall / 1e6, running)
 print(line)
 PY
-  rm -rf "$folder"
 }
 
 IFS=',' read -r -a case_list <<< "$cases"
 for case in "${case_list[@]}"; do
   make_case_list "$case" "$work/$case-list"
   cp "$work/$case-list/list.o" "$work/$case-list.o"
-  for p in "${programs[@]}"; do
-    measure "${p%%=*}" "${p#*=}" "$case"
+done
+: > "$work/results"
+for round in $(seq 1 "$repeat"); do
+  [ "$repeat" -gt 1 ] && echo "round $round ($(load_now))"
+  for case in "${case_list[@]}"; do
+    for p in "${programs[@]}"; do
+      measure "${p%%=*}" "${p#*=}" "$case"
+    done
   done
 done
+if [ "$repeat" -gt 1 ]; then
+  echo "medians of $repeat rounds:"
+  python3 - "$clock_ticks_per_s" "$work/results" <<'PY'
+import statistics, sys
+hz = int(sys.argv[1])
+rows = [line.split() for line in open(sys.argv[2])]
+seen = []
+for r in rows:
+    if (r[0], r[1]) not in seen:
+        seen.append((r[0], r[1]))
+for case, label in seen:
+    mine = [r for r in rows if r[0] == case and r[1] == label]
+    cpu = [100.0 * int(r[2]) / hz / (int(r[4]) / 1000.0) for r in mine]
+    xs = [100.0 * int(r[3]) / hz / (int(r[4]) / 1000.0) for r in mine]
+    print("  %-10s %-9s program %6.2f%% of one core (rounds: %s), X server %5.2f%%" % (
+        case, label, statistics.median(cpu), " ".join("%.2f" % c for c in cpu), statistics.median(xs)))
+PY
+fi
 echo "at end: $(load_now)"
