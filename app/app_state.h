@@ -161,6 +161,10 @@ struct AppState {
     int skin_uploaded;          // skin copied into skin_bitmap
     plat_font selected_font;    // font draw_text writes with (0 = default face)
     uint32_t text_colour;       // colour draw_text writes with, 0x00RRGGBB
+    uint32_t draw_count;        // primitives that wrote into the back buffer
+    uint32_t painted_draw_count;// draw_count just after the last refresh painted
+    uint64_t painted_signature; // paint_signature that refresh painted from
+    int32_t painted_valid;      // 1 once a refresh has painted (display/paint.cpp)
 };
 
 extern AppState app_state;

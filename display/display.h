@@ -66,6 +66,15 @@ void cursor_in_client(int32_t *x, int32_t *y);
 // ---- painting
 // paint_list, then present.
 void refresh_window(void);
+// The heartbeat's refresh: refresh_window, unless nothing paint_list shows
+// has changed since the last refresh_window and the back buffer still holds
+// what that refresh painted (then the screen already shows what painting
+// would give, and it neither paints nor presents).  Reads the pointer
+// either way, as painting does.  Returns 1 when it painted and presented.
+int refresh_window_if_changed(void);
+// A signature (hash) of everything paint_list shows, from the state and the
+// pointer position as last read: equal signatures paint equal pictures.
+uint64_t paint_signature(void);
 // The whole face, the thumb, paint_list and the capture button's offer
 // look, then present.
 void repaint_all(void);

@@ -1,7 +1,10 @@
 // draw.cpp - drawing primitives over the back buffer, and presenting it.
 //
 // Every primitive clips to the picture it writes and reads, so a piece or a
-// rectangle that reaches past an edge draws only its part inside.
+// rectangle that reaches past an edge draws only its part inside.  Each one
+// that writes counts itself in draw_count: while nothing has drawn since the
+// last refresh, the heartbeat knows the picture is unchanged without
+// comparing it (display/paint.cpp).
 #include <cstring>
 
 #include "app/app_state.h"
@@ -24,6 +27,7 @@ void copy_skin_piece(int x, int y, int w, int h, int sx, int sy) {
     if (sxx + cw > SKIN_STRIDE) cw = SKIN_STRIDE - sxx;
     if (syy + ch > SKIN_HEIGHT) ch = SKIN_HEIGHT - syy;
     if (cw <= 0 || ch <= 0) return;
+    s.draw_count++;
     for (long long row = 0; row < ch; row++) {
         const uint32_t *from = s.skin_bitmap + (size_t)(syy + row) * SKIN_STRIDE + (size_t)sxx;
         uint32_t *to = s.back_buffer + (size_t)(dy + row) * WINDOW_WIDTH + (size_t)dx;
@@ -58,6 +62,7 @@ void fill_rect(const PlatRect *rect, uint32_t brush) {
     int top = rect->top < 0 ? 0 : rect->top;
     int right = rect->right > WINDOW_WIDTH ? WINDOW_WIDTH : rect->right;
     int bottom = rect->bottom > WINDOW_HEIGHT ? WINDOW_HEIGHT : rect->bottom;
+    app_state.draw_count++;
     for (int y = top; y < bottom; y++)
         for (int x = left; x < right; x++) pixels[(size_t)y * WINDOW_WIDTH + x] = brush & 0x00FFFFFFu;
 }
@@ -72,6 +77,7 @@ void draw_line(int x1, int y1, int x2, int y2) {
     int step_x = dx < 0 ? -1 : 1, step_y = dy < 0 ? -1 : 1;
     long long steps = adx > ady ? adx : ady;
     if (steps > 4 * (WINDOW_WIDTH + WINDOW_HEIGHT)) return;   // far off the picture
+    app_state.draw_count++;
     long long x = x1, y = y1, err = adx - ady;
     for (long long n = 0; n < steps; n++) {
         if (x >= 0 && x < WINDOW_WIDTH && y >= 0 && y < WINDOW_HEIGHT)
@@ -85,6 +91,7 @@ void draw_line(int x1, int y1, int x2, int y2) {
 void draw_text(int x, int y, const char *text, int length) {
     AppState &s = app_state;
     if (!s.window_shown || !s.back_buffer || !text || length <= 0) return;
+    s.draw_count++;
     plat_draw_text(s.back_buffer, WINDOW_WIDTH, WINDOW_HEIGHT, s.selected_font, x, y, text, length,
                    s.text_colour, &BACK_BUFFER_RECT);
 }
@@ -96,11 +103,6 @@ void present(void) {
     AppState &s = app_state;
     if (!s.window_shown || !s.back_buffer) return;
     plat_present(s.window);
-}
-
-void refresh_window(void) {
-    paint_list();
-    present();
 }
 
 void repaint_all(void) {

@@ -36,7 +36,9 @@ void rebuild_visible_list(void) {
         s.scroll_scale = 0;
         s.thumb_top = 0;
         set_scroll_thumb(0, 0, 1);
-        refresh_window();
+        // Also run at every speed sample: an unchanged list is not presented
+        // again, a changed one is.
+        refresh_window_if_changed();
     }
     set_scroll_thumb(0, 0, 1);
 }

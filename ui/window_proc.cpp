@@ -3,7 +3,11 @@
 //
 // The 25 ms timer is the program's heartbeat: every second tick notes the
 // window position, re-submits the tray icon when due, polls the clipboard
-// and repaints; every tick ends with one engine step, shown or hidden.
+// and refreshes the window - painting and presenting only when something
+// the painting reads has changed, so that an idle window costs next to
+// nothing; every tick ends with one engine step, shown or hidden.  A paint
+// request from the desktop and every show always present the whole
+// picture.
 // Presses, releases and right presses are decided at the point the message
 // itself carries, against the layout table's areas: a click is complete
 // when it is released on the element it was pressed on.  While a modal
@@ -78,7 +82,7 @@ static void heartbeat(void) {
             }
         }
         poll_clipboard();
-        refresh_window();
+        refresh_window_if_changed();
     }
     if (s.note_ticks > 0) {
         s.note_ticks--;
@@ -294,6 +298,8 @@ int32_t main_window_proc(plat_window window, uint32_t message, uint32_t wparam, 
     case PLAT_WM_PAINT:
         // Validated whether anything is drawn or not: a paint left pending
         // would come back at once, ahead of the timer, and stop the engine.
+        // The desktop asks because the window's face was lost (uncovered,
+        // shown again): always painted and presented, never skipped.
         plat_begin_paint(window);
         if (s.window_shown) refresh_window();
         plat_end_paint(window);

@@ -37,6 +37,11 @@ namespace {
 // huge clipboard must not be copied around every 50 ms poll.
 const size_t CLIPBOARD_TEXT_MAX = 1024 * 1024;
 
+// The clipboard is read again at least this often even when no change was
+// reported (an owner that changes its text without taking the selection
+// anew, or an X server without the XFixes notifications).
+const uint32_t CLIPBOARD_REREAD_MS = 2000;
+
 // The notification-area tip holds 63 characters and a NUL on Windows.
 const size_t TRAY_TIP_MAX = 63;
 
@@ -53,9 +58,26 @@ struct TrayEntry {
     bool refused;               // an add found no notification area
 };
 
+// The clipboard as last read.  Reading it costs round trips to the X
+// server and to the selection's owner (its list of types, then the text),
+// and the program polls it every 50 ms: so it is read only after Qt reports
+// a change of the clipboard (on X11 from the XFixes selection
+// notifications, for other programs' copies and for our own), after the
+// program empties it, and every CLIPBOARD_REREAD_MS all the same.
+struct ClipboardCopy {
+    bool watched = false;       // QClipboard::changed is connected
+    bool fresh = false;         // nothing reported since the last reading
+    uint32_t read_tick = 0;     // plat_tick of the last reading
+    bool has_text = false;      // text that is not empty
+    bool text_type = false;     // the owner offers text at all (maybe empty)
+    bool secret = false;        // marked secret by a password manager
+    QByteArray text;            // the text, bounded, as UTF-8
+};
+
 struct DesktopState {
     bool clipboard_open = false;
     QByteArray clipboard_text;  // valid until plat_clipboard_close
+    ClipboardCopy clipboard;
     std::vector<QIcon *> icons; // handle = index + 1
     std::vector<TrayEntry> trays;
 };
@@ -74,10 +96,40 @@ size_t qt_utf8_prefix(const char *text, size_t length, size_t max) {
 
 // ------------------------------------------------------------ [CLIPBOARD]
 
+// Password managers mark a copied password with this type and the data
+// "secret" (the convention of KDE's clipboard); such text is never read.
+static bool marked_secret(const QMimeData *data) {
+    static const QString hint = QStringLiteral("x-kde-passwordManagerHint");
+    return data->hasFormat(hint) && data->data(hint) == QByteArrayLiteral("secret");
+}
+
+// The clipboard copy, read again when it may be out of date.
+static const ClipboardCopy &clipboard_now(void) {
+    ClipboardCopy &c = d.clipboard;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!c.watched) {
+        QObject::connect(clipboard, &QClipboard::changed, [](QClipboard::Mode mode) {
+            if (mode == QClipboard::Clipboard) d.clipboard.fresh = false;
+        });
+        c.watched = true;
+    }
+    const uint32_t now = plat_tick();
+    if (c.fresh && now - c.read_tick < CLIPBOARD_REREAD_MS) return c;
+    const QMimeData *data = clipboard->mimeData(QClipboard::Clipboard);
+    c.text_type = data && data->hasText();
+    c.secret = c.text_type && marked_secret(data);
+    c.text = c.text_type ? data->text().toUtf8() : QByteArray();
+    c.text.truncate((qsizetype)qt_utf8_prefix(c.text.constData(), (size_t)c.text.size(),
+                                              CLIPBOARD_TEXT_MAX - 1));
+    c.has_text = !c.text.isEmpty();
+    c.fresh = true;
+    c.read_tick = now;
+    return c;
+}
+
 int plat_clipboard_has_text(void) {
     if (!qt_app_ready()) return 0;
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    return data && data->hasText() && !data->text().isEmpty();
+    return clipboard_now().has_text ? 1 : 0;
 }
 
 // The X11 clipboard needs no opening; the flag only keeps the Windows rule
@@ -88,21 +140,11 @@ int plat_clipboard_open(plat_window window) {
     return 1;
 }
 
-// Password managers mark a copied password with this type and the data
-// "secret" (the convention of KDE's clipboard); such text is never read.
-static bool marked_secret(const QMimeData *data) {
-    static const QString hint = QStringLiteral("x-kde-passwordManagerHint");
-    return data->hasFormat(hint) && data->data(hint) == QByteArrayLiteral("secret");
-}
-
 const char *plat_clipboard_text(void) {
     if (!d.clipboard_open) return nullptr;
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (!data || !data->hasText() || marked_secret(data)) return nullptr;
-    QByteArray text = data->text().toUtf8();
-    text.truncate((qsizetype)qt_utf8_prefix(text.constData(), (size_t)text.size(),
-                                            CLIPBOARD_TEXT_MAX - 1));
-    d.clipboard_text = text;
+    const ClipboardCopy &c = clipboard_now();
+    if (!c.text_type || c.secret) return nullptr;
+    d.clipboard_text = c.text;
     return d.clipboard_text.constData();
 }
 
@@ -110,11 +152,13 @@ const char *plat_clipboard_text(void) {
 void plat_clipboard_empty(void) {
     if (!d.clipboard_open) return;
     QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+    d.clipboard.fresh = false;
 }
 
 void plat_clipboard_close(void) {
     d.clipboard_open = false;
     d.clipboard_text = QByteArray();
+    d.clipboard = ClipboardCopy();   // the next application's clipboard is watched anew
 }
 
 // ---------------------------------------------------------------- [SHELL]
@@ -353,4 +397,5 @@ void qt_desktop_release(void) {
     d.icons.clear();
     d.clipboard_open = false;
     d.clipboard_text = QByteArray();
+    d.clipboard = ClipboardCopy();   // the next application's clipboard is watched anew
 }

@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHash>
 #include <QImage>
 #include <QPainter>
 
@@ -38,11 +39,27 @@ const FaceSubstitute FACE_SUBSTITUTES[] = {
 // Size when the program leaves it to the system (height 0).
 const int DEFAULT_PIXEL_HEIGHT = 12;
 
+// Texts whose width a font keeps (see advance_of).
+const int ADVANCE_CACHE_MAX = 4096;
+
 struct FontEntry {
     QFont font;
     QFontMetrics metrics;
+    // Widths of texts drawn or measured before: the window draws the same
+    // addresses and sizes at every paint, and measuring shapes the text
+    // all over again.
+    QHash<QString, int> advances;
     explicit FontEntry(const QFont &f) : font(f), metrics(f) {}
 };
+
+int advance_of(FontEntry *f, const QString &s) {
+    auto found = f->advances.constFind(s);
+    if (found != f->advances.constEnd()) return *found;
+    if (f->advances.size() >= ADVANCE_CACHE_MAX) f->advances.clear();
+    const int advance = f->metrics.horizontalAdvance(s);
+    f->advances.insert(s, advance);
+    return advance;
+}
 
 std::vector<FontEntry *> fonts;   // handle = index + 1; null once deleted
 FontEntry *default_font = nullptr;
@@ -120,7 +137,7 @@ int plat_draw_text(uint32_t *pixels, int width, int height, plat_font font,
     if (!f || !pixels || width <= 0 || height <= 0) return 0;
     QString s = text_of(text, length);
     if (s.isEmpty()) return 0;
-    int advance = f->metrics.horizontalAdvance(s);
+    int advance = advance_of(f, s);
 
     QRect area(0, 0, width, height);
     if (clip) area &= QRect(clip->left, clip->top, clip->right - clip->left,
@@ -143,7 +160,7 @@ int plat_draw_text(uint32_t *pixels, int width, int height, plat_font font,
 void plat_measure_text(plat_font font, const char *text, int length, int *width, int *height) {
     FontEntry *f = font_entry(font);
     QString s = text_of(text, length);
-    if (width) *width = f ? f->metrics.horizontalAdvance(s) : 0;
+    if (width) *width = f ? advance_of(f, s) : 0;
     if (height) *height = f ? f->metrics.height() : 0;
 }
 
