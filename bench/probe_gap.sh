@@ -2,7 +2,8 @@
 # The longest gap between two timer messages behind a dead proxy, for the
 # code as it was and as it is in this tree, side by side in one run.
 #
-# "before" is another commit's tree (default: where this branch left main)
+# "before" is another commit's tree (default: the last one whose probe and
+# downloads still waited for their connects)
 # with this tree's bench and platform layer put in: the program's own code
 # (app, engine, web, ui, ...) is that commit's, while the bench calls only
 # start-up, the per-message step, the engine step and shut-down, which every
@@ -26,8 +27,10 @@ while [ $# -gt 0 ]; do
     *) echo "usage: $0 [--before REF] [--seconds N] [--build DIR]" >&2; exit 2 ;;
   esac
 done
+# The default "before" is the last commit whose probe and downloads still
+# connected with a waiting connect.
 if [ -z "$before_ref" ]; then
-  before_ref=$(git -C "$src" merge-base HEAD main)
+  before_ref=dc467ac
 fi
 before_commit=$(git -C "$src" rev-parse --verify "$before_ref^{commit}")
 
