@@ -23,6 +23,7 @@
 
 #include "app/app.h"
 #include "app/app_state.h"
+#include "bench/bench_list.h"
 #include "bench/bench_server.h"
 #include "engine/download_table.h"
 #include "engine/engine.h"
@@ -65,30 +66,11 @@ std::string stream_address(int i, uint64_t size, uint64_t rate) {
     return a;
 }
 
-void put32(std::string &b, size_t at, uint32_t v) {
-    for (int k = 0; k < 4; k++) b[at + k] = (char)(v >> (8 * k));
-}
-
 // A fresh list.o with count items in the work folder, and the program
 // started on it through the proxy form to the bench server.
 bool start_program(int count) {
-    std::string list(656, '\0');
-    put32(list, 0, LIST_MAGIC);
-    list[12] = 0;  // no download started by the engine itself
-    put32(list, 32, (uint32_t)count);
-    for (int i = 0; i < count; i++) {
-        DownloadItem item;
-        memset(&item, 0, sizeof item);
-        item.state = Queued;
-        item.siteKind = 3;
-        snprintf(item.pageAddress, sizeof item.pageAddress, "bench.test/watch/b%d", i);
-        snprintf(item.fileName, sizeof item.fileName, "bench-%d.flv", i);
-        list.append((const char *)&item, sizeof item);
-    }
-    FILE *f = fopen("list.o", "wb");
-    if (!f) return false;
-    fwrite(list.data(), 1, list.size(), f);
-    fclose(f);
+    // No download is started by the engine itself (max 0).
+    if (!write_bench_list("list.o", count, 0, "bench.test/watch/b%d", "bench-%d.flv")) return false;
     fake_reset();
     fake_set_tick(real_ms());
     if (!startup()) return false;

@@ -50,6 +50,7 @@
 #include "listfile/listfile.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/posix/posix_io.h"
+#include "bench/bench_list.h"
 #include "support/loopback_proxy.h"
 
 namespace {
@@ -150,29 +151,10 @@ int hanging_lookup(const char *, uint32_t *) {
 
 // ------------------------------------------------------------- the program
 
-void put32(std::string &b, size_t at, uint32_t v) {
-    for (int k = 0; k < 4; k++) b[at + k] = (char)(v >> (8 * k));
-}
-
 // A fresh list.o with count queued items, and the program started on it
 // with every request going to the proxy on port.
 bool start_program(int count, int max_active, int proxy_port) {
-    std::string list(656, '\0');
-    put32(list, 0, LIST_MAGIC);
-    list[12] = (char)max_active;
-    put32(list, 32, (uint32_t)count);
-    for (int i = 0; i < count; i++) {
-        DownloadItem item;
-        memset(&item, 0, sizeof item);
-        item.state = Queued;
-        item.siteKind = 3;
-        snprintf(item.pageAddress, sizeof item.pageAddress, "vidcue.test/watch/gap%d", i);
-        list.append((const char *)&item, sizeof item);
-    }
-    FILE *f = fopen("list.o", "wb");
-    if (!f) return false;
-    fwrite(list.data(), 1, list.size(), f);
-    fclose(f);
+    if (!write_bench_list("list.o", count, max_active, "vidcue.test/watch/gap%d", nullptr)) return false;
     fake_reset();
     fake_set_tick(real_ms());
     // Read during a step, as the engine does when a probe ends, the clock

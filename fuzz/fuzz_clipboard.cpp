@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/strings.h"
@@ -66,13 +67,6 @@ const int LISTED = 3;
 const char STALE_BYTE = 'Q';
 const int32_t STALE_KIND = -7;
 
-void check(bool ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
-
 // ------------------------------------------------------------ [STARTING]
 
 char folder[] = "/tmp/quorvax-fuzz-clipboard-XXXXXX";
@@ -94,21 +88,8 @@ void remove_folder() {
 bool initialise() {
     if (!mkdtemp(folder)) abort();
     snprintf(list_path, sizeof list_path, "%s/%s", folder, LIST_FILE_NAME);
-    std::string list = empty_list(folder);
-    FILE *f = fopen(list_path, "wb");
-    if (!f || fwrite(list.data(), 1, list.size(), f) != list.size()) abort();
-    fclose(f);
     atexit(remove_folder);
-
-    fake_reset();
-    fake_set_tick(5000000);
-    fake_set_screen(1280, 800);
-    int start_folder = open(".", O_RDONLY | O_DIRECTORY);
-    if (start_folder < 0 || chdir(folder) != 0) abort();
-    if (!startup()) abort();
-    if (fchdir(start_folder) != 0) abort();
-    close(start_folder);
-    plat_show_window(app_state.window, PLAT_SHOW);
+    start_program_on(folder, list_path, empty_list(folder));
     free_table();
     if (!allocate_table(LISTED)) abort();
     for (int i = 0; i < LISTED; i++) {

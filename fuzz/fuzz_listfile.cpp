@@ -17,6 +17,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "engine/download_table.h"
@@ -30,13 +31,6 @@ namespace {
 // run may use are folded below this many items (the table of a list is
 // sized by its count before its records are read).
 const int32_t COUNT_FOLD = 4096;
-
-void check(bool ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 // The list file lives in a folder of this process's own; the program opens
 // it by name in its working folder, so the run steps into that folder for

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "engine/download_table.h"
@@ -51,13 +52,6 @@ const char OUTPUT_NAME[] = "video 1a2b3c.flv";
 char folder[] = "/tmp/quorvax-fuzz-response-XXXXXX";
 char output_path[sizeof folder + sizeof OUTPUT_NAME + 1];
 char list_path[sizeof folder + sizeof LIST_FILE_NAME + 1];
-
-void check(bool ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 void remove_folder() {
     close_file(app_state.list_file);

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_support.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "engine/download_table.h"
@@ -32,13 +33,6 @@ namespace {
 const uint32_t TICK = 0x1a2b3c;
 // Bytes after the received text that are filled with the run's pattern.
 const uint32_t TAIL_BYTES = 8192;
-
-void check(bool ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 bool initialise() {
     fake_reset();

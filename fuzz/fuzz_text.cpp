@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_support.h"
 #include "app/app_state.h"
 #include "web/text.h"
 
@@ -41,12 +42,6 @@ struct Input {
 };
 
 // Aborts with a message the fuzzer shows beside the input.
-void check(bool ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 bool valid_utf8(const unsigned char *b, size_t n) {
     size_t i = 0;

@@ -36,6 +36,7 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "app/app.h"
 #include "app/app_state.h"
 #include "display/window_layout.h"
@@ -62,13 +63,6 @@ const int TIMERS_MAX = 400;
 // for.
 const int LONG_LIST_BASE = 26;
 const int HUGE_LIST = VISIBLE_ROWS_MAX + 10;
-
-void check(bool ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 // --------------------------------------------------------------- [INPUT]
 
@@ -119,22 +113,10 @@ bool initialise() {
     std::string list = empty_list(folder);
     put32(list, 4, WINDOW_LEFT);
     put32(list, 8, WINDOW_TOP);
-    FILE *f = fopen(list_path, "wb");
-    if (!f || fwrite(list.data(), 1, list.size(), f) != list.size()) abort();
-    fclose(f);
     atexit(remove_folder);
-
-    fake_reset();
-    fake_set_tick(5000000);
-    fake_set_screen(1280, 800);
+    start_program_on(folder, list_path, list);
     // The folder chooser answers with the download folder itself.
     fake_set_folder_answer(folder);
-    int start_folder = open(".", O_RDONLY | O_DIRECTORY);
-    if (start_folder < 0 || chdir(folder) != 0) abort();
-    if (!startup()) abort();
-    if (fchdir(start_folder) != 0) abort();
-    close(start_folder);
-    plat_show_window(app_state.window, PLAT_SHOW);
     started = app_state;
     started_tick = plat_tick();
     stored_count_fd = open(list_path, O_RDONLY);
