@@ -9,6 +9,7 @@
 #include "display/display.h"
 #include "ui/ui.h"
 #include "web/web.h"
+#include "support/scripted_connect.h"
 
 namespace {
 
@@ -250,24 +251,6 @@ TEST_F(EngineStepTest, starting_by_hand_probes_at_the_next_step_when_offline) {
     EXPECT_EQ(connects + 1, fake_calls(FAULT_CONNECT));  // the probe started
     ASSERT_TRUE(until_probe_ends());
     EXPECT_EQ(1, app_state.offline_notice);  // the probe ran (and failed)
-}
-
-// What the test's end of a scripted connect has received; closed is set
-// once the program's end has been closed.
-std::string peer_bytes(int peer, bool *closed) {
-    std::string got;
-    char buffer[4096];
-    *closed = false;
-    for (;;) {
-        struct pollfd p = {peer, POLLIN, 0};
-        if (poll(&p, 1, 0) != 1) return got;
-        ssize_t n = recv(peer, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            *closed = true;
-            return got;
-        }
-        got.append(buffer, (size_t)n);
-    }
 }
 
 // A probe on a scripted connect takes as many steps as its connect and

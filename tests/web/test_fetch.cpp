@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "web_fixture.h"
+#include "support/scripted_connect.h"
 
 namespace {
 
@@ -599,19 +600,6 @@ TEST_F(FetchTest, a_misplaced_partial_answer_is_dropped_and_the_stream_asked_aga
 }
 
 // ------------------------------------------------- connects that take time
-
-// What the test's end of a scripted connect has received, without waiting.
-std::string peer_bytes(int peer) {
-    std::string got;
-    char buffer[4096];
-    for (;;) {
-        struct pollfd p = {peer, POLLIN, 0};
-        if (poll(&p, 1, 0) != 1) return got;
-        ssize_t n = recv(peer, buffer, sizeof buffer, 0);
-        if (n <= 0) return got;
-        got.append(buffer, (size_t)n);
-    }
-}
 
 // An item's connect does not hold the step: the item waits in its state
 // with nothing sent while the connect is under way, and its request (the

@@ -19,7 +19,6 @@ struct OptionDef {
     bool takes_value;
 };
 
-
 // Reads "--name VALUE", "--name=VALUE" and flags after PATH into values[],
 // one per option ("1" for a flag given, null for one absent).  0 on a usage
 // error, which it reports.
