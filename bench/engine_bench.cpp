@@ -23,7 +23,7 @@
 
 #include "app/app.h"
 #include "app/app_state.h"
-#include "bench/bench_list.h"
+#include "bench/bench_support.h"
 #include "bench/bench_server.h"
 #include "engine/download_table.h"
 #include "engine/engine.h"
@@ -239,13 +239,6 @@ CurlRun run_curl(int count, uint64_t size, uint64_t rate) {
     r.cpu_seconds = children_cpu_seconds() - cpu0;
     for (int i = 0; i < count; i++) r.exact += bench_file_is_stream("curl-" + std::to_string(i) + ".flv", size);
     return r;
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    size_t k = (size_t)(p * (double)(v.size() - 1) + 0.5);
-    return v[k];
 }
 
 // Where the step time goes: steps grouped by how many items wrote a block,

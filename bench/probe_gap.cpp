@@ -50,7 +50,7 @@
 #include "listfile/listfile.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/posix/posix_io.h"
-#include "bench/bench_list.h"
+#include "bench/bench_support.h"
 #include "support/loopback_proxy.h"
 
 namespace {
@@ -201,13 +201,6 @@ GapRun run_timer(double seconds, bool online) {
         std::this_thread::sleep_until(next);
     }
     return r;
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    size_t k = (size_t)(p * (double)(v.size() - 1) + 0.5);
-    return v[k];
 }
 
 void report(const char *scenario, const GapRun &r) {

@@ -1,12 +1,15 @@
-// bench_list.h - the list file the benchmarks that start the program on the
-// test backend's window begin with: the settings header and count queued
-// items of one site, nothing downloaded yet.
+// bench_support.h - what the benchmarks that start the program on the test
+// backend's window share: the list file they begin with (the settings
+// header and count queued items of one site, nothing downloaded yet) and
+// percentiles of their measurements.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
@@ -37,4 +40,12 @@ inline bool write_bench_list(const char *path, int count, int max_active, const 
     if (!f) return false;
     const bool written = fwrite(list.data(), 1, list.size(), f) == list.size();
     return fclose(f) == 0 && written;
+}
+
+// The p-th percentile (0 to 1) of v, the nearest rank; 0 for none.
+inline double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    size_t k = (size_t)(p * (double)(v.size() - 1) + 0.5);
+    return v[k];
 }
