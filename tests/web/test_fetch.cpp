@@ -430,6 +430,15 @@ bool wait_for_bytes(int i) {
     return false;
 }
 
+// Sends piece on the server's connection, waits until item i's socket has
+// it, and lets the item's fetch step (with done and stream) take it.
+bool deliver(PieceServer &server, int i, const std::string &piece, uint32_t done, int stream) {
+    server.send_piece(piece);
+    if (!wait_for_bytes(i)) return false;
+    fetch_page(i, done, stream);
+    return true;
+}
+
 TEST_F(FetchTest, a_length_line_cut_before_its_line_end_is_read_on_the_next_step) {
     PieceServer server;
     app_state.use_proxy = 0;
@@ -438,16 +447,12 @@ TEST_F(FetchTest, a_length_line_cut_before_its_line_end_is_read_on_the_next_step
     ASSERT_NE(0u, item(i).socket);
     ASSERT_TRUE(server.accept_one());
 
-    server.send_piece("HTTP/1.1 200 OK\r\nContent-Length: 12");
-    ASSERT_TRUE(wait_for_bytes(i));
-    fetch_page(i, 0, 0);
+    ASSERT_TRUE(deliver(server, i, "HTTP/1.1 200 OK\r\nContent-Length: 12", 0, 0));
     EXPECT_EQ("Analysing", state_of(i));
     EXPECT_EQ(0u, item(i).totalSize);
     EXPECT_NE(0u, item(i).bufferFill);
 
-    server.send_piece("345\r\n\r\nbody");
-    ASSERT_TRUE(wait_for_bytes(i));
-    fetch_page(i, 0, 0);
+    ASSERT_TRUE(deliver(server, i, "345\r\n\r\nbody", 0, 0));
     EXPECT_EQ("Queued", state_of(i));
     EXPECT_EQ(12345u, item(i).totalSize);
 }
@@ -458,13 +463,9 @@ TEST_F(FetchTest, an_error_status_is_seen_before_any_length_arrives) {
     int i = add_stream_item(3, Analysing, "127.0.0.1:" + std::to_string(server.port) + "/v");
     fetch_page(i, 0, 0);
     ASSERT_TRUE(server.accept_one());
-    server.send_piece("HTTP/1.1 50");   // an incomplete status line says nothing yet
-    ASSERT_TRUE(wait_for_bytes(i));
-    fetch_page(i, 0, 0);
+    ASSERT_TRUE(deliver(server, i, "HTTP/1.1 50", 0, 0));   // an incomplete status line says nothing yet
     EXPECT_EQ("Analysing", state_of(i));
-    server.send_piece("3 Service Unavailable\r\nTransfer-Encoding: chunked\r\n");
-    ASSERT_TRUE(wait_for_bytes(i));
-    fetch_page(i, 0, 0);
+    ASSERT_TRUE(deliver(server, i, "3 Service Unavailable\r\nTransfer-Encoding: chunked\r\n", 0, 0));
     EXPECT_EQ("Failed", state_of(i));
     EXPECT_EQ(Failed, stored(i, RECORD_STATE));
 }
@@ -562,15 +563,13 @@ TEST_F(FetchTest, a_misplaced_partial_answer_is_dropped_and_the_stream_asked_aga
     ASSERT_NE(std::string::npos, ask_piece_server(server, i, 3000).find("\r\nRange: bytes=3000-\r\n"));
 
     // The length header alone does not decide: a Content-Range may follow.
-    server.send_piece("HTTP/1.1 206 Partial Content\r\nContent-Length: 4000\r\n");
-    ASSERT_TRUE(wait_for_bytes(i));
-    fetch_page(i, 3000, 1);
+    ASSERT_TRUE(deliver(server, i, "HTTP/1.1 206 Partial Content\r\nContent-Length: 4000\r\n", 3000, 1));
     EXPECT_EQ("Connecting", state_of(i));
     EXPECT_NE(0u, item(i).socket);
     EXPECT_EQ(3000u, item(i).doneSize);
-    server.send_piece("Content-Range: bytes 4000-7999/8000\r\n\r\n" + testweb_stream_bytes("aa", 4000, 4000));
-    ASSERT_TRUE(wait_for_bytes(i));
-    fetch_page(i, 3000, 1);
+    ASSERT_TRUE(deliver(server, i,
+                        "Content-Range: bytes 4000-7999/8000\r\n\r\n" + testweb_stream_bytes("aa", 4000, 4000),
+                        3000, 1));
     EXPECT_EQ(0u, item(i).socket);
     EXPECT_EQ(0u, item(i).doneSize);
     EXPECT_EQ("", file_of(i));
@@ -578,9 +577,9 @@ TEST_F(FetchTest, a_misplaced_partial_answer_is_dropped_and_the_stream_asked_aga
     // Asked again without a range, the whole stream comes and is kept.
     std::string again = ask_piece_server(server, i, item(i).doneSize);
     EXPECT_EQ(std::string::npos, again.find("Range:")) << again;
-    server.send_piece("HTTP/1.1 200 OK\r\nContent-Length: 8000\r\n\r\n" + testweb_stream_bytes("aa", 0, 8000));
-    ASSERT_TRUE(wait_for_bytes(i));
-    fetch_page(i, 0, 1);
+    ASSERT_TRUE(deliver(server, i,
+                        "HTTP/1.1 200 OK\r\nContent-Length: 8000\r\n\r\n" + testweb_stream_bytes("aa", 0, 8000), 0,
+                        1));
     ASSERT_EQ("ReceivingHeaders", state_of(i));
     ASSERT_TRUE(transfer(i));
     EXPECT_TRUE(file_of(i) == testweb_stream_bytes("aa", 0, 8000));
