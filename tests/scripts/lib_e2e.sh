@@ -193,6 +193,21 @@ e2e_kill_program() {
 
 # ----------------------------------------------------------- [LIST FILE]
 
+# A fresh list at $list that downloads into folder $1 through the demo web
+# on $port, $2 downloads at once, finished ones listed, the window at
+# 200,150; then the downloads given as PAGE SITE pairs, in order.
+e2e_make_list() {
+  local folder="$1" max="$2"
+  shift 2
+  "$build/quorvax-list" init "$list" --folder "$folder" >/dev/null || fail "list init"
+  "$build/quorvax-list" set "$list" --max "$max" --show-finished 1 --proxy "127.0.0.1:$port" \
+    --use-proxy 1 --pos 200,150 >/dev/null || fail "list set"
+  while [ $# -ge 2 ]; do
+    "$build/quorvax-list" add "$list" --page "$1" --site "$2" >/dev/null || fail "list add $1"
+    shift 2
+  done
+}
+
 # The list file as the list tool reads it, tested with a Python expression
 # over d (the whole file) and items; the expression may span lines.
 list_says() {

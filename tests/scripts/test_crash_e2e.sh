@@ -58,9 +58,7 @@ pages=("vidcue.test/watch/complete" "reelbox.test/watch/crasha" "tubeon.test/wat
        "flashy.test/watch/crashc" "html5v.test/watch/crashd" "escapo.test/watch/crashe")
 sites=(3 0 1 8 10 13)
 sizes=(1500000 1800000 2000000 1400000 1700000 1600000)
-"$build/quorvax-list" init "$list" --folder "$downloads" >/dev/null || fail "list init"
-"$build/quorvax-list" set "$list" --max 2 --show-finished 1 --proxy "127.0.0.1:$port" \
-  --use-proxy 1 --pos 200,150 >/dev/null || fail "list set"
+e2e_make_list "$downloads" 2
 mkdir "$downloads"
 python3 - "$src/tests/testweb" "$downloads/complete.flv" "${sizes[0]}" <<'PY' || fail "writing complete.flv"
 import sys

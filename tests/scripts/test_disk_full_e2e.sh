@@ -104,11 +104,7 @@ make_room() {
 # --- the list: both at once, the large one first
 large_page="reelbox.test/watch/large?size=$large"
 small_page="vidcue.test/watch/small?size=$small"
-"$build/quorvax-list" init "$list" --folder "$downloads" >/dev/null || fail "list init"
-"$build/quorvax-list" set "$list" --max 2 --show-finished 1 --proxy "127.0.0.1:$port" \
-  --use-proxy 1 --pos 200,150 >/dev/null || fail "list set"
-"$build/quorvax-list" add "$list" --page "$large_page" --site 0 >/dev/null || fail "list add"
-"$build/quorvax-list" add "$list" --page "$small_page" --site 3 >/dev/null || fail "list add"
+e2e_make_list "$downloads" 2 "$large_page" 0 "$small_page" 3
 row_x=100 row_y=67    # the first row (display/window_layout.h)
 
 start_program_on_folder

@@ -77,12 +77,7 @@ start_demo_web web --rate 50000 --log "$work/web.log"
 long_page="reelbox.test/watch/longone?size=4000000"
 short_page="reelbox.test/watch/shortone?size=30000"
 third_page="tubeon.test/watch/another?size=4000000"
-"$build/quorvax-list" init "$list" --folder "$work/downloads" >/dev/null || fail "list init"
-"$build/quorvax-list" set "$list" --max 3 --show-finished 1 --proxy "127.0.0.1:$port" \
-  --use-proxy 1 --pos 200,150 >/dev/null || fail "list set"
-"$build/quorvax-list" add "$list" --page "$long_page" --site 0 >/dev/null || fail "list add"
-"$build/quorvax-list" add "$list" --page "$short_page" --site 0 >/dev/null || fail "list add"
-"$build/quorvax-list" add "$list" --page "$third_page" --site 1 >/dev/null || fail "list add"
+e2e_make_list "$work/downloads" 3 "$long_page" 0 "$short_page" 0 "$third_page" 1
 
 # The rows of items 0, 1 and 2 (display/window_layout.h: 12 pixels apart
 # from the list's top), where the menu is opened.
