@@ -56,7 +56,7 @@ for p in "${programs[@]}"; do [ -x "${p#*=}" ] || die "no program at ${p#*=}"; d
 bench_need Xvfb xdotool python3
 
 bench_start_display
-start_demo_web --rate 1000000
+start_bench_web --rate 1000000
 park_pointer
 
 echo "Quorvax CPU use, idle and busy: ${seconds} s per measurement, ${repeat} round(s), $(nproc) cores"

@@ -12,31 +12,15 @@
 
 # ------------------------------------------------------------------ [RUN]
 
-bench_pids=()
-bench_track() { bench_pids+=("$1"); }
+# The scratch folder, its clean-up on every way out, bounded waits, the
+# display and the demo web are the end-to-end checks' own.
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/scripts/lib_e2e.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/scripts/lib_demo_web.sh"
 
-bench_cleanup() {
-  local i
-  for (( i = ${#bench_pids[@]} - 1; i >= 0; i-- )); do
-    kill "${bench_pids[$i]}" 2>/dev/null
-    wait "${bench_pids[$i]}" 2>/dev/null
-  done
-  bench_pids=()
-  [ -n "${work:-}" ] && rm -rf "$work"
-}
+bench_begin() { e2e_begin "$2" "$1"; }
+bench_track() { e2e_track "$1"; }
 
-bench_begin() {
-  src="$(cd "$1" && pwd)"
-  build="$(cd "$2" && pwd)"
-  work="$(mktemp -d /tmp/quorvax-bench-XXXXXX)"
-  trap bench_cleanup EXIT
-  trap 'exit 143' TERM
-  trap 'exit 130' INT
-}
-
-die() { echo "bench: $*" >&2; exit 1; }
-
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+die() { fail "bench: $*"; }
 
 bench_need() {
   local tool
@@ -49,19 +33,10 @@ load_now() { uptime | sed 's/.*load average/load average/'; }
 
 # -------------------------------------------------------------- [DISPLAY]
 
-# A display of the script's own; nothing of the caller's desktop (session
-# bus, runtime folder, desktop name) reaches the program.
+# A display of the script's own (the checks' one); xvfb_pid is its server.
 bench_start_display() {
-  source "$src/tools/lib_display.sh"
-  start_virtual_display $(( 600 + $$ % 200 )) 30 "$work/display.ready" ||
-    die "no virtual display could be started"
-  bench_track "$virtual_display_pid"
-  xvfb_pid="$virtual_display_pid"
-  export DISPLAY="$virtual_display"
-  export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
-  mkdir -p -m 700 "$work/runtime"
-  export XDG_RUNTIME_DIR="$work/runtime"
-  unset QT_QPA_PLATFORM WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION
+  e2e_start_display
+  xvfb_pid="${e2e_pids[${#e2e_pids[@]} - 1]}"
 }
 
 # -------------------------------------------------------- [LISTS AND WEB]
@@ -77,19 +52,11 @@ new_list() {
   list_tool set "$1/list.o" --pos 100,100
 }
 
-# The demo web on a free loopback port, with extra options (--rate B); sets
-# web_port.  It ends when the script's clean-up kills it.
-start_demo_web() {
-  : > "$work/web.out"
-  python3 "$src/tests/testweb/testweb.py" --port 0 "$@" > "$work/web.out" 2> "$work/web.err" &
-  bench_track $!
-  web_port=""
-  for _ in $(seq 100); do
-    web_port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$work/web.out")
-    [ -n "$web_port" ] && break
-    sleep 0.1
-  done
-  [ -n "$web_port" ] || die "the demo web did not start: $(cat "$work/web.err")"
+# The demo web on a free loopback port with the options given (--rate B);
+# sets web_port.
+start_bench_web() {
+  start_demo_web web "$@"
+  web_port="$port"
 }
 
 # How many items of the list in folder $1 are in state $2 (the program
