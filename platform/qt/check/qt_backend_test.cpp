@@ -209,6 +209,16 @@ protected:
     plat_window window = 0;
 };
 
+// The window's rectangle: at (left, top), the program's 288x417.
+void expect_window_at(plat_window window, int left, int top) {
+    PlatRect r;
+    ASSERT_EQ(plat_window_rect(window, &r), 1);
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.top, top);
+    EXPECT_EQ(r.right - r.left, 288);
+    EXPECT_EQ(r.bottom - r.top, 417);
+}
+
 int32_t point(int x, int y) { return (int32_t)(((uint32_t)y << 16) | ((uint32_t)x & 0xFFFF)); }
 
 bool is_button_message(const PlatMessage &m) {
@@ -570,12 +580,9 @@ TEST_F(QtBackendTest, dragged_window_keeps_its_size_unpainted_and_its_rect_match
         QCoreApplication::processEvents();
     }
     pump(100);   // what the system answers to the moves
+    expect_window_at(window, 300, 200);
     PlatRect r;
     ASSERT_EQ(plat_window_rect(window, &r), 1);
-    EXPECT_EQ(r.left, 300);
-    EXPECT_EQ(r.top, 200);
-    EXPECT_EQ(r.right - r.left, 288);
-    EXPECT_EQ(r.bottom - r.top, 417);
     EXPECT_EQ(widget()->size(), QSize(288, 417));
     EXPECT_EQ(first_synthesised().message, (uint32_t)PLAT_WM_TIMER) << "a move asked for a paint";
     EXPECT_EQ(widget()->grab().toImage().pixel(287, 416) & 0xFFFFFFu, 0x336699u);
@@ -754,12 +761,8 @@ TEST_F(QtBackendTest, keys_typed_on_the_x_server_reach_the_focused_window_as_vir
 // --------------------------------------------------------------- window
 
 TEST_F(QtBackendTest, window_rect_follows_moves_and_handles_die_with_the_window) {
+    expect_window_at(window, 40, 30);
     PlatRect r;
-    ASSERT_EQ(plat_window_rect(window, &r), 1);
-    EXPECT_EQ(r.left, 40);
-    EXPECT_EQ(r.top, 30);
-    EXPECT_EQ(r.right - r.left, 288);
-    EXPECT_EQ(r.bottom - r.top, 417);
     plat_move_window(window, 100, 120, 288, 417);
     ASSERT_EQ(plat_window_rect(window, &r), 1);
     EXPECT_EQ(r.left, 100);
