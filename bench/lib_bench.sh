@@ -36,7 +36,7 @@ load_now() { uptime | sed 's/.*load average/load average/'; }
 # A display of the script's own (the checks' one); xvfb_pid is its server.
 bench_start_display() {
   e2e_start_display
-  xvfb_pid="${e2e_pids[${#e2e_pids[@]} - 1]}"
+  xvfb_pid="$virtual_display_pid"
 }
 
 # -------------------------------------------------------- [LISTS AND WEB]
