@@ -1,7 +1,11 @@
 # The scrambled string table: the plain texts in app/string_table.txt are
 # scrambled at build time into a generated source of bytes, so that the
 # program carries none of them as plain text.
-add_executable(make_string_table ${CMAKE_SOURCE_DIR}/tools/strings/make_string_table.cpp)
+if(CMAKE_CROSSCOMPILING)
+  quorvax_host_tool(make_string_table)
+else()
+  add_executable(make_string_table ${CMAKE_SOURCE_DIR}/tools/strings/make_string_table.cpp)
+endif()
 
 set(STRING_TABLE_SOURCE ${CMAKE_BINARY_DIR}/generated/string_table_data.cpp)
 add_custom_command(

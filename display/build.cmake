@@ -3,10 +3,14 @@
 # into quorvax_resources.  The build needs only a C++ compiler for this; the
 # pictures themselves are drawn by tools/skin/skin_generator (Qt), which is
 # run by hand when the design changes, never by the build.
-add_executable(quorvax_skin_encode
-  ${CMAKE_SOURCE_DIR}/tools/skin/skin_encode.cpp
-  ${CMAKE_SOURCE_DIR}/tools/skin/png_read.cpp)
-target_include_directories(quorvax_skin_encode PRIVATE ${CMAKE_SOURCE_DIR})
+if(CMAKE_CROSSCOMPILING)
+  quorvax_host_tool(quorvax_skin_encode)
+else()
+  add_executable(quorvax_skin_encode
+    ${CMAKE_SOURCE_DIR}/tools/skin/skin_encode.cpp
+    ${CMAKE_SOURCE_DIR}/tools/skin/png_read.cpp)
+  target_include_directories(quorvax_skin_encode PRIVATE ${CMAKE_SOURCE_DIR})
+endif()
 
 set(SKIN_PICTURES
   ${CMAKE_SOURCE_DIR}/resources/skin.png

@@ -1,0 +1,30 @@
+# The Windows backend and program (cross build only, see
+# toolchain-mingw-i686.cmake).
+#   platform/win32/io/   files, clock, sockets, paths and text conversion:
+#                        everything a program without a window needs (the
+#                        list tool links only this)
+#   platform/win32/      the window, input, clipboard, shell, tray, text
+#                        drawing and the running-instance request
+file(GLOB WIN32_IO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/io/*.cpp)
+add_library(platform_win32_io STATIC ${WIN32_IO_SOURCES})
+target_include_directories(platform_win32_io PUBLIC ${CMAKE_SOURCE_DIR})
+# Unicode (W) calls throughout; nothing older than Windows XP is asked for.
+target_compile_definitions(platform_win32_io PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+                           _WIN32_WINNT=0x0501)
+target_link_libraries(platform_win32_io PUBLIC ws2_32 kernel32)
+
+file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
+if(WIN32_SOURCES)
+  add_library(platform_win32 STATIC ${WIN32_SOURCES})
+  target_link_libraries(platform_win32 PUBLIC platform_win32_io user32 gdi32 shell32 ole32
+                        comctl32 msimg32)
+
+  set(WIN32_RESOURCE_SCRIPT ${CMAKE_SOURCE_DIR}/platform/win32/resources/quorvax.rc)
+  add_executable(quorvax WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp)
+  if(EXISTS ${WIN32_RESOURCE_SCRIPT})
+    enable_language(RC)
+    target_sources(quorvax PRIVATE ${WIN32_RESOURCE_SCRIPT})
+  endif()
+  target_link_libraries(quorvax PRIVATE quorvax_core platform_win32)
+  set_target_properties(quorvax PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endif()
