@@ -615,6 +615,44 @@ TEST_F(QtBackendTest, dragged_window_keeps_its_size_unpainted_and_its_rect_match
     plat_delete_back_buffer(window);
 }
 
+// The position the program reads on every heartbeat is learned from the
+// pointer's own events; it must follow the pointer out of the window at
+// once, not keep the last point inside (a hover look would stay lit).
+TEST_F(QtBackendTest, cursor_position_follows_the_pointer_in_and_out_of_the_window) {
+    if (!on_x11() || !have_xdotool()) GTEST_SKIP() << "needs an X server and xdotool";
+    show_settled();
+    PlatRect r;
+    ASSERT_EQ(plat_window_rect(window, &r), 1);
+    int x = 0, y = 0;
+    put_pointer(r.left + 100, r.top + 200);
+    pump(50);
+    plat_cursor_pos(&x, &y);
+    EXPECT_EQ(x, r.left + 100);
+    EXPECT_EQ(y, r.top + 200);
+    for (int round = 0; round < 3; round++) {
+        put_pointer(r.left + 120 + round, r.top + 210);
+        pump(20);
+        plat_cursor_pos(&x, &y);
+        EXPECT_EQ(x, r.left + 120 + round);
+        // Out in one jump: no movement inside tells where it went.
+        put_pointer(r.right + 300, r.top + 10 + round);
+        pump(20);
+        plat_cursor_pos(&x, &y);
+        EXPECT_EQ(x, r.right + 300) << "round " << round;
+        EXPECT_EQ(y, r.top + 10 + round) << "round " << round;
+    }
+    // A window that appears under a pointer standing still.
+    plat_show_window(window, PLAT_HIDE);
+    pump(50);
+    put_pointer(r.left + 50, r.top + 60);
+    plat_cursor_pos(&x, &y);
+    plat_show_window(window, PLAT_SHOW_NO_ACTIVATE);
+    pump(100);
+    plat_cursor_pos(&x, &y);
+    EXPECT_EQ(x, r.left + 50);
+    EXPECT_EQ(y, r.top + 60);
+}
+
 TEST_F(QtBackendTest, class_cursor_changes_at_the_next_pointer_movement) {
     show_settled();
     EXPECT_EQ(widget()->cursor().shape(), Qt::ArrowCursor);
