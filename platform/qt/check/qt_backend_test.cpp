@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QPainter>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -1017,6 +1018,64 @@ TEST_F(QtBackendTest, text_lands_below_y_inside_the_clip_in_the_exact_colour) {
     EXPECT_EQ(outside, 0);
     EXPECT_EQ(above, 0);          // y is the top of the text
     EXPECT_GT(right_of_clip, 0);  // drawn right up to the clip's edge
+    plat_delete_font(font);
+}
+
+// Text comes from masks kept per text and clip; laid on any background in
+// any colour, at a second place and a second time (from the kept mask), it
+// must give the pixels a painter drawing the text there gives.
+TEST_F(QtBackendTest, kept_text_gives_the_pixels_a_painter_gives) {
+    const int W = 200, H = 60;
+    std::vector<uint32_t> background((size_t)W * H);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+            background[(size_t)y * W + x] = (uint32_t)((x * 5) & 0xFF) << 16 |
+                                            (uint32_t)((y * 9) & 0xFF) << 8 | (uint32_t)((x + y) & 0xFF);
+    plat_font font = plat_create_font("DejaVu Sans", 13, 400);
+    QFont reference_font("DejaVu Sans");
+    reference_font.setPixelSize(13);
+    reference_font.setWeight(QFont::Normal);
+    reference_font.setHintingPreference(QFont::PreferFullHinting);
+    reference_font.setKerning(false);
+    const int ascent = QFontMetrics(reference_font).ascent();
+    const char *text = "Caf\xc3\xa9 Society 12.5 MB/s";
+    const struct {
+        int x, y;
+        uint32_t colour;
+        PlatRect clip;
+    } cases[] = {
+        {3, 2, 0x00202090, {0, 0, W, H}},
+        {40, 30, 0x00FFEE00, {45, 33, 120, 44}},   // cut on every side
+        {3, 2, 0x00202090, {0, 0, W, H}},          // again: from the kept mask
+        {-20, 20, 0x009A9A00, {0, 0, W, H}},       // partly left of the picture
+    };
+    for (const auto &c : cases) {
+        std::vector<uint32_t> got = background, want = background;
+        int advance = plat_draw_text(got.data(), W, H, font, c.x, c.y, text, (int)strlen(text),
+                                     c.colour, &c.clip);
+        EXPECT_GT(advance, 100);
+        QImage image((uchar *)want.data(), W, H, W * 4, QImage::Format_RGB32);
+        {
+            QPainter painter(&image);
+            painter.setClipRect(QRect(c.clip.left, c.clip.top, c.clip.right - c.clip.left,
+                                      c.clip.bottom - c.clip.top));
+            painter.setFont(reference_font);
+            painter.setPen(QColor((int)(c.colour >> 16), (int)((c.colour >> 8) & 0xFF),
+                                  (int)(c.colour & 0xFF)));
+            painter.drawText(QPoint(c.x, c.y + ascent), QString::fromUtf8(text));
+        }
+        int changed = 0, worst = 0;
+        for (size_t k = 0; k < got.size(); k++) {
+            if ((want[k] & 0xFFFFFF) != background[k]) changed++;
+            for (int shift = 0; shift <= 16; shift += 8) {
+                int d = (int)((got[k] >> shift) & 0xFF) - (int)((want[k] >> shift) & 0xFF);
+                if (d < 0) d = -d;
+                if (d > worst) worst = d;
+            }
+        }
+        EXPECT_GT(changed, 20) << "at " << c.x << "," << c.y;
+        EXPECT_LE(worst, 2) << "at " << c.x << "," << c.y;
+    }
     plat_delete_font(font);
 }
 
