@@ -823,16 +823,48 @@ void plat_present(plat_window window) {
     if (!e || e->back_buffer.isNull()) return;
     const QImage &buffer = e->back_buffer;
     const int width = buffer.width(), height = buffer.height();
-    if (e->picture.width() != width || e->picture.height() != height)
+    bool everything = false;
+    if (e->picture.width() != width || e->picture.height() != height) {
         e->picture = QImage(width, height, QImage::Format_RGB32);
+        everything = true;
+    }
+    // The picture on screen is the one presented last (a paint the system
+    // asks for draws it whole), so only the rows that changed since need to
+    // go to the screen: while downloads run that is a few text rows, not
+    // the whole window.  Changed rows next to each other go as one
+    // rectangle, as wide as what changed in them.
     // The program leaves the top byte undefined; Qt wants it 0xFF for RGB32.
-    for (int row = 0; row < height; row++) {
-        uint32_t *dst = (uint32_t *)e->picture.scanLine(row);
-        const uint32_t *src = (const uint32_t *)buffer.constScanLine(row);
-        for (int col = 0; col < width; col++) dst[col] = src[col] | 0xFF000000u;
+    QRegion changed;
+    int run_top = -1, run_left = width, run_right = -1;
+    for (int row = 0; row <= height; row++) {
+        int left = width, right = -1;
+        if (row < height) {
+            uint32_t *dst = (uint32_t *)e->picture.scanLine(row);
+            const uint32_t *src = (const uint32_t *)buffer.constScanLine(row);
+            for (int col = 0; col < width; col++) {
+                const uint32_t p = src[col] | 0xFF000000u;
+                if (dst[col] == p) continue;
+                dst[col] = p;
+                if (col < left) left = col;
+                right = col;
+            }
+        }
+        if (right >= 0) {
+            if (run_top < 0) run_top = row;
+            if (left < run_left) run_left = left;
+            if (right > run_right) run_right = right;
+        } else if (run_top >= 0) {
+            changed += QRect(run_left, run_top, run_right - run_left + 1, row - run_top);
+            run_top = -1;
+            run_left = width;
+            run_right = -1;
+        }
     }
     g.presenting = true;
-    e->widget->repaint();
+    if (everything)
+        e->widget->repaint();
+    else if (!changed.isEmpty())
+        e->widget->repaint(changed);
     g.presenting = false;
 }
 

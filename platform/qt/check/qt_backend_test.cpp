@@ -20,6 +20,7 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QPainter>
+#include <QScreen>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -344,6 +345,42 @@ TEST_F(QtBackendTest, presenting_on_paint_shows_the_back_buffer_and_asks_for_no_
     EXPECT_EQ(widget()->grab().toImage().pixel(7, 5) & 0xFFFFFFu, 0xFF0000u);
     EXPECT_EQ(plat_create_back_buffer(window, 0, 417), nullptr);
     EXPECT_EQ(plat_create_back_buffer(window + 100, 288, 417), nullptr);
+}
+
+// Presenting sends the screen only the rows that changed since the last
+// present: what the X server shows must still be the whole back buffer.
+TEST_F(QtBackendTest, every_present_leaves_the_whole_back_buffer_on_the_screen) {
+    if (!on_x11()) GTEST_SKIP() << "needs an X server to read the screen back";
+    show_settled();
+    uint32_t *pixels = plat_create_back_buffer(window, 288, 417);
+    ASSERT_NE(pixels, nullptr);
+    auto on_screen_matches = [&](const char *when) {
+        pump(100);
+        QImage screen = widget()->screen()->grabWindow(widget()->winId()).toImage();
+        ASSERT_EQ(screen.size(), QSize(288, 417)) << when;
+        int wrong = 0;
+        for (int y = 0; y < 417; y++)
+            for (int x = 0; x < 288; x++)
+                wrong += (screen.pixel(x, y) & 0xFFFFFFu) != (pixels[y * 288 + x] & 0xFFFFFFu);
+        EXPECT_EQ(wrong, 0) << when;
+    };
+    for (int y = 0; y < 417; y++)
+        for (int x = 0; x < 288; x++) pixels[y * 288 + x] = (uint32_t)(x << 16 | y << 4 | (x ^ y));
+    plat_present(window);
+    on_screen_matches("first picture");
+    // Changes in separate places, the corners included; the top byte, which
+    // the program leaves undefined, changes nothing.
+    for (int y = 10; y < 13; y++)
+        for (int x = 5; x < 21; x++) pixels[y * 288 + x] = 0x00FF0000;
+    pixels[200 * 288 + 287] = 0x0000FF00;
+    pixels[416 * 288 + 0] = 0x000000FF;
+    pixels[0] = 0x00FFFFFF;
+    pixels[100 * 288 + 100] |= 0xAB000000u;
+    plat_present(window);
+    on_screen_matches("after changes");
+    plat_present(window);
+    on_screen_matches("presented unchanged");
+    plat_delete_back_buffer(window);
 }
 
 TEST_F(QtBackendTest, ticks_missed_while_nobody_retrieves_come_out_as_one) {
