@@ -81,8 +81,16 @@ void check_share_modes(const wchar_t *list_tool) {
     // The reader shares writes, so the writer's open is not refused because
     // of it, while the writer's share mode is what refuses a second writer.
     plat_close(held);
+    check(plat_create_new_rw("held.bin") == PLAT_INVALID_FILE,
+          "create-new fails on an existing file nobody holds for writing");
     plat_file again = plat_open_existing_rw("held.bin");
     check(again != PLAT_INVALID_FILE, "open-existing succeeds once the writer closed, with a reader open");
+    // The same share mode when the holder opened an existing file.
+    check(plat_open_existing_rw("held.bin") == PLAT_INVALID_FILE,
+          "a second open for writing fails while open-existing holds the file");
+    plat_file reader_2 = plat_open_read("held.bin");
+    check(reader_2 != PLAT_INVALID_FILE, "a read open succeeds while open-existing holds the file");
+    plat_close(reader_2);
     plat_close(again);
     plat_close(reader);
     check(plat_open_existing_rw("missing.bin") == PLAT_INVALID_FILE, "open-existing fails on a missing file");
@@ -93,6 +101,8 @@ void check_share_modes(const wchar_t *list_tool) {
     static const unsigned char header[656] = {0xA1, 0xB2, 0xC3, 0xD4};
     plat_file list = plat_create_new_rw("held-list.o");
     check(plat_write(list, header, sizeof header) == sizeof header, "a list to hold");
+    plat_close(list);
+    list = plat_open_existing_rw("held-list.o");   // as the program holds its list
     std::wstring command = std::wstring(L"\"") + list_tool + L"\" set held-list.o --max 7";
     int code = run(command);
     check(code == 2, "another process's open for writing fails while the list is held",
@@ -283,6 +293,11 @@ void check_sockets(void) {
     uint32_t address = 0;
     check(plat_resolve("127.0.0.1", &address, 1000) == 1 && address == LOOPBACK,
           "a dotted address is taken as it stands");
+    address = 0;
+    check(plat_resolve("10.1.2.3", &address, 0) == 1 && address == 0x0302010Au,
+          "a dotted address needs no wait");
+    check(plat_resolve("10.1.2.300", &address, 0) == 0 && plat_resolve("010.1.2.3", &address, 0) == 0,
+          "a number out of range or with a leading zero is no dotted address");
     address = 0;
     check(plat_resolve("localhost", &address, 5000) == 1 && (address & 0xFF) == 127,
           "localhost is looked up", std::to_string(address & 0xFF));
