@@ -270,9 +270,10 @@ SOCKET listener(uint16_t *port) {
     return s;
 }
 
-// The connect result once it has answered (or 0 after two seconds).
+// The connect result once it has answered (or 0 after five seconds: Windows
+// itself retries a refused connect for a second or two).
 int settled_result(plat_socket s) {
-    for (int k = 0; k < 200; k++) {
+    for (int k = 0; k < 500; k++) {
         int result = plat_connect_result(s);
         if (result != 0) return result;
         Sleep(10);
