@@ -145,7 +145,9 @@ void check_names_and_folders(void) {
               plat_file_exists(cafe) && !plat_directory_exists(cafe),
           "files and folders are told apart");
     check(plat_open_existing_rw("folder") == PLAT_INVALID_FILE, "a folder does not open as a file");
-    check(plat_create_directory("folder/sub") && plat_directory_exists("folder\\sub"), "'/' and '\\' both separate");
+    check(plat_create_directory("folder/sub") && plat_directory_exists("folder\\sub") &&
+              plat_directory_exists("folder\\/sub"),
+          "'/' and '\\' both separate, also doubled");
 
     // A folder text that is not UTF-8 is read in the ANSI code page: the
     // byte 0xE9 alone names the folder spelled with that character in UTF-8.
@@ -262,7 +264,7 @@ void check_sockets(void) {
     sa.sin_addr.s_addr = LOOPBACK;
     int length = sizeof sa;
     bind(server, (struct sockaddr *)&sa, sizeof sa);
-    listen(server, 4);
+    listen(server, 1);
     getsockname(server, (struct sockaddr *)&sa, &length);
     uint16_t port = ntohs(sa.sin_port);
 
@@ -303,6 +305,24 @@ void check_sockets(void) {
           "a bounded connect to a listener is made");
     closesocket(peer);
     plat_close_socket(s);
+
+    // A listener whose queue is full drops further handshakes, as a silent
+    // host does: connects stay under way, and the bounded one keeps its bound.
+    plat_socket queued[8] = {0};
+    int pending = -1;
+    for (int k = 0; k < 8 && pending < 0; k++) {
+        queued[k] = plat_tcp_connect_start(LOOPBACK, port);
+        Sleep(100);
+        if (plat_connect_result(queued[k]) == 0) pending = k;
+    }
+    check(pending >= 0, "a connect to a full listener stays under way");
+    start = plat_tick();
+    s = plat_tcp_connect(LOOPBACK, port, 500, &connected);
+    uint32_t waited = plat_tick() - start;
+    check(s != 0 && connected == 0 && waited >= 450 && waited < 1500,
+          "a bounded connect that gets no answer gives up at its bound", std::to_string(waited) + " ms");
+    plat_close_socket(s);
+    for (plat_socket q : queued) plat_close_socket(q);
     closesocket(server);   // nothing listens on port from here on
 
     s = plat_tcp_connect_start(LOOPBACK, port);
