@@ -177,7 +177,6 @@ void check_names_and_folders(void) {
 }
 
 void check_full_path(void) {
-    check(plat_path_separator() == '\\', "the separator is '\\'");
     wchar_t wide_cwd[2048];
     char cwd[4096];
     GetCurrentDirectoryW(2048, wide_cwd);
