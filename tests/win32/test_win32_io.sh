@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows I/O layer under Wine: runs win32_io_check.exe (files, share
-# modes, 64-bit positions, names, paths, clock, sockets), looks at the names
+# modes, 64-bit positions, names, paths, look-up bounds, sockets), looks at the names
 # it made from the Linux side, and compares quorvax-list.exe with the Linux
 # quorvax-list: the same commands must give the same exit status, the same
 # output and a byte-identical list file.
