@@ -53,3 +53,15 @@ if(WIN32_SOURCES)
   set_target_properties(quorvax PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
 
+# The backend's own checks, run under Wine by
+# platform/win32/check/run_win32_shell_check.sh (built on demand:
+# bash tools/build_win32.sh win32_shell_check).
+if(WIN32_SOURCES AND EXISTS ${WIN32_RESOURCE_SCRIPT})
+  add_executable(win32_shell_check EXCLUDE_FROM_ALL
+    ${CMAKE_SOURCE_DIR}/platform/win32/check/win32_shell_check.cpp
+    ${CMAKE_SOURCE_DIR}/tools/skin/png_read.cpp)
+  target_compile_definitions(win32_shell_check PRIVATE QUORVAX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(win32_shell_check PRIVATE platform_win32)
+  quorvax_win32_resources(win32_shell_check)
+  set_target_properties(win32_shell_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endif()
