@@ -51,6 +51,12 @@ if(WIN32_SOURCES)
   endif()
   target_link_libraries(quorvax PRIVATE quorvax_core platform_win32)
   set_target_properties(quorvax PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+  # Checks of the window side on a real Win32 system (run under Wine by
+  # platform/win32/check/run_win32_window_check.sh).
+  add_executable(win32_window_check ${CMAKE_SOURCE_DIR}/platform/win32/check/win32_window_check.cpp)
+  target_link_libraries(win32_window_check PRIVATE platform_win32)
+  set_target_properties(win32_window_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
 
 # The backend's own checks, run under Wine by
