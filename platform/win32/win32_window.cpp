@@ -193,12 +193,23 @@ int32_t plat_default_window_proc(plat_window window, uint32_t message,
 
 // ---------------------------------------------------------------- [START]
 
+// Windows always has a display; Wine without an X server has none, and
+// then cannot make a top-level window: a hidden one is made and destroyed
+// to find out, so that the program ends as on a desktop without a display.
+static bool display_available(void) {
+    HWND probe = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!probe) return false;
+    DestroyWindow(probe);
+    return true;
+}
+
 // COM is started here for the whole run: the folder chooser's new-style
 // dialog needs it on the GUI thread (OleInitialize, which also gives it
 // drag and drop and the clipboard's OLE side).
 int plat_init(void) {
     if (g.started) return 1;
-    if (!GetDesktopWindow()) return 0;
+    if (!display_available()) return 0;
     g.gui_thread = GetCurrentThreadId();
     g.ole_started = SUCCEEDED(OleInitialize(nullptr));
     INITCOMMONCONTROLSEX controls;

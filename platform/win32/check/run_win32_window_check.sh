@@ -16,7 +16,7 @@ if [ -z "$check" ]; then
 fi
 
 xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; }
+cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null; }
 trap cleanup EXIT
 display=""
 for n in $(seq 260 319); do
