@@ -189,6 +189,25 @@ void check_queue(plat_window window) {
     CHECK_EQ(count_of(0x8001), 1);
     CHECK_EQ(last.message, PLAT_WM_QUIT);
     CHECK_EQ(last.wparam, 7);
+
+    // The session ending ends the loop with a quit (the program asked for
+    // it with plat_quit_on_termination), and lets the session end.
+    CHECK_EQ(SendMessageW((HWND)(uintptr_t)window, WM_QUERYENDSESSION, 0, 0), TRUE);
+    CHECK_EQ(pump(50, &last), 0);
+    CHECK_EQ(last.message, PLAT_WM_QUIT);
+    CHECK_EQ(last.wparam, 0);
+    // So does Ctrl+C on the console, through the handler's own thread.
+    if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+        int result = 1;
+        for (int i = 0; i < 100 && result; i++) {
+            Sleep(20);
+            result = pump(50, &last);
+        }
+        CHECK_EQ(result, 0);
+        CHECK_EQ(last.message, PLAT_WM_QUIT);
+    } else {
+        printf("no console: the Ctrl+C check is skipped\n");
+    }
 }
 
 uint32_t pixel(const uint32_t *p, int x, int y) { return p[(size_t)y * W + x] & 0x00FFFFFFu; }
