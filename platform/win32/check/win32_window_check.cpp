@@ -408,6 +408,15 @@ int main(void) {
     check_keys();
     check_destroy();
     plat_finish();
+    // A second start in the same process: the class registers again.
+    CHECK(plat_init());
+    CHECK(plat_register_class("QuorvaxCheck", recording_proc, PLAT_CURSOR_HAND, 0));
+    plat_window again = plat_create_window("QuorvaxCheck", "again", 0, 0, 20, 20);
+    CHECK(again != 0);
+    if (again)
+        CHECK_EQ(GetClassLongPtrW((HWND)(uintptr_t)again, GCLP_HCURSOR),
+                 (LONG_PTR)LoadCursorW(nullptr, IDC_HAND));
+    plat_finish();
     printf("%s: %d failure(s)\n", failures ? "FAIL" : "PASS", failures);
     return failures;
 }
