@@ -78,6 +78,7 @@ static int start_with(TestWeb *web, const char *option, const char *value) {
             if (k == "wrongname") web->tls_wrong_name = port;
             if (k == "untrusted") web->tls_untrusted = port;
             if (k == "expired") web->tls_expired = port;
+            if (k == "tls12") web->tls_12 = port;
         }
         sscanf(line.c_str(), "PORT %d", &web->port);
     }
@@ -94,7 +95,7 @@ int testweb_start(TestWeb *web, const char *log_path) {
 
 int testweb_start_tls(TestWeb *web, const char *cert_dir) {
     return start_with(web, "--tls-dir", cert_dir) && web->tls_good && web->tls_wrong_name &&
-           web->tls_untrusted && web->tls_expired;
+           web->tls_untrusted && web->tls_expired && web->tls_12;
 }
 
 void testweb_stop(TestWeb *web) {
@@ -107,7 +108,7 @@ void testweb_stop(TestWeb *web) {
     }
     web->pid = -1;
     web->port = 0;
-    web->tls_good = web->tls_wrong_name = web->tls_untrusted = web->tls_expired = 0;
+    web->tls_good = web->tls_wrong_name = web->tls_untrusted = web->tls_expired = web->tls_12 = 0;
 }
 
 static TestWeb shared_web;

@@ -12,6 +12,7 @@ struct TestWeb {
     int stdin_fd = -1;   // closing it makes the server exit
     // TLS listeners (testweb_start_tls), by certificate: 0 when none.
     int tls_good = 0, tls_wrong_name = 0, tls_untrusted = 0, tls_expired = 0;
+    int tls_12 = 0;   // the good certificate, TLS 1.2 at most
 };
 
 // Starts the server on a free port and waits for its "PORT n" line.

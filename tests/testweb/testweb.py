@@ -10,7 +10,8 @@ afterwards.
 
 With --tls-dir the same web is served over TLS too, on one loopback
 listener per certificate kind (testcerts.py makes them in FOLDER, with the
-private test CA in FOLDER/ca.pem): good, wrongname, untrusted, expired.
+private test CA in FOLDER/ca.pem): good, wrongname, untrusted, expired,
+and tls12 (the good certificate, TLS 1.2 at most).
 Each is announced before the PORT line as "TLS <kind> <port>".  As a proxy
 the server then also takes "CONNECT host:port": it answers 200 and tunnels
 the connection to its own TLS listener on that port when it has one there,
@@ -627,10 +628,13 @@ def start_tls_listeners(folder):
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     import testcerts
     folder = testcerts.make_certs(folder)
-    for kind in testcerts.KINDS:
+    for kind in testcerts.KINDS + ("tls12",):
+        cert = "good" if kind == "tls12" else kind
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(os.path.join(folder, kind + ".pem"),
-                                os.path.join(folder, kind + ".key"))
+        context.load_cert_chain(os.path.join(folder, cert + ".pem"),
+                                os.path.join(folder, cert + ".key"))
+        if kind == "tls12":
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
         server = TlsServer(("127.0.0.1", 0), Handler)
         server.context = context
         Handler.tls_ports[kind] = server.server_address[1]
