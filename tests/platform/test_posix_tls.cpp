@@ -163,6 +163,7 @@ TEST_F(PosixTlsTest, a_stepped_handshake_then_requests_and_downloads_arrive_byte
     std::string head, body;
     split_answer(answer, &head, &body);
     EXPECT_EQ(200, status_code(answer));
+    EXPECT_EQ("localhost", header_value(head, "X-Server-Name"));
     ASSERT_EQ(600000u, body.size());
     EXPECT_TRUE(body == testweb_stream_bytes("big", 0, 600000)) << "bytes differ";
     EXPECT_EQ(0, stalls);
@@ -181,6 +182,7 @@ TEST_F(PosixTlsTest, a_stepped_handshake_then_requests_and_downloads_arrive_byte
     answer = exchange(t, request, &stalls);
     split_answer(answer, &head, &body);
     EXPECT_EQ(request, body);
+    EXPECT_EQ("", header_value(head, "X-Server-Name")) << "no server name for an address";
     posix_tls_close(t);
     posix_close_socket(s);
 }
@@ -245,6 +247,7 @@ TEST_F(PosixTlsTest, through_the_proxy_connect_then_tls_checks_the_real_host) {
         t, "GET /stream/viaproxy?size=200000 HTTP/1.1\r\nHost: www.reelbox.test\r\n\r\n", &stalls);
     std::string head, body;
     split_answer(answer, &head, &body);
+    EXPECT_EQ("www.reelbox.test", header_value(head, "X-Server-Name"));
     EXPECT_TRUE(body == testweb_stream_bytes("viaproxy", 0, 200000)) << body.size() << " bytes";
     posix_tls_close(t);
     posix_close_socket(s);

@@ -15,7 +15,9 @@ and tls12 (the good certificate, TLS 1.2 at most).
 Each is announced before the PORT line as "TLS <kind> <port>".  As a proxy
 the server then also takes "CONNECT host:port": it answers 200 and tunnels
 the connection to its own TLS listener on that port when it has one there,
-else to the good one (so demo hosts on port 443 reach it).  A request that
+else to the good one (so demo hosts on port 443 reach it).  Answers over
+TLS carry "X-Server-Name: <name>" with the server name the client sent
+(empty when it sent none).  A request that
 does not start with a letter (a TLS hello sent to the plain port) is
 answered 400 at once.
 
@@ -375,7 +377,14 @@ class Handler(socketserver.BaseRequestHandler):
                 "Content-Length: %d" % len(body),
                 "Connection: close"]
         head.extend(extra)
+        head.extend(self.tls_lines())
         self.send_all(("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body)
+
+    def tls_lines(self):
+        """Header lines of an answer over TLS: the server name asked for."""
+        if not isinstance(self.request, ssl.SSLSocket):
+            return []
+        return ["X-Server-Name: " + (getattr(self.request, "server_name_seen", None) or "")]
 
     def redirect(self, location, status=302, total=None):
         body = b"<html><body>moved</body></html>\n"
@@ -544,6 +553,7 @@ class Handler(socketserver.BaseRequestHandler):
                 "Connection: close"]
         if status == 206:
             head.append("Content-Range: bytes %d-%d/%d" % (start, size - 1, size))
+        head.extend(self.tls_lines())
         head_bytes = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
 
         limit = length
@@ -622,6 +632,10 @@ class TlsServer(Server):
                                          do_handshake_on_connect=False), address)
 
 
+def remember_server_name(connection, name, context):
+    connection.server_name_seen = name
+
+
 def start_tls_listeners(folder):
     """One TLS listener per certificate kind, each on a thread of its own;
     fills Handler.tls_ports."""
@@ -635,6 +649,7 @@ def start_tls_listeners(folder):
                                 os.path.join(folder, cert + ".key"))
         if kind == "tls12":
             context.maximum_version = ssl.TLSVersion.TLSv1_2
+        context.sni_callback = remember_server_name
         server = TlsServer(("127.0.0.1", 0), Handler)
         server.context = context
         Handler.tls_ports[kind] = server.server_address[1]
