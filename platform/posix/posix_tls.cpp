@@ -9,6 +9,8 @@
 // connection decrypts whatever it can reach into a buffer of its own
 // (DECRYPTED_CAP), and "readable" is what that buffer holds.  The socket is
 // non-blocking from the start of TLS to its end, so no OpenSSL call waits.
+// OpenSSL writes to the socket with write(): a write to a closed connection
+// raises SIGPIPE, which plat_net_start has the process ignore.
 #include "platform/posix/posix_tls.h"
 
 #include <arpa/inet.h>
