@@ -25,6 +25,7 @@ check="$build/win32_shell_check.exe"
 if [ ! -f "$check" ]; then
   (cd "$source_dir" && bash tools/build_win32.sh win32_shell_check >/dev/null) ||
     { echo "FAIL: win32_shell_check.exe could not be built"; exit 1; }
+  [ -f "$check" ] || { echo "FAIL: no $check (tools/build_win32.sh builds into build-win32)"; exit 1; }
 fi
 
 failed=0
