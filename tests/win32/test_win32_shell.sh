@@ -37,7 +37,8 @@ if command -v xclip >/dev/null; then
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   text='http://x.test/watch?v=Grüße-☃-𝄞'
-  printf '%s' "$text" | xclip -selection clipboard -loops 5 &
+  # -quiet keeps xclip in the foreground, so that it can be ended here.
+  printf '%s' "$text" | xclip -quiet -selection clipboard >/dev/null 2>&1 &
   xclip_pid=$!
   sleep 0.5
   timeout 60 wine "$check" --clipboard "$(winepath -w "$work/read.txt" 2>/dev/null)"
