@@ -19,6 +19,7 @@
 
 #include <cstring>
 
+#include "app/address_text.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "app/text_copy.h"
@@ -261,7 +262,8 @@ int file_name_openable(const char *file_name, int field_size) {
         if (control_character(c) || c == '/' || c == '\\') return 0;
         if (c == '.' && k + 1 < length && file_name[k + 1] == '.') return 0;
     }
-    return memcmp(file_name + length - suffix_length, SUFFIX, (size_t)suffix_length) == 0;
+    return memcmp(file_name + length - suffix_length, SUFFIX, (size_t)suffix_length) == 0 ||
+           ends_in_media_extension(file_name, length);
 }
 
 int list_file_key(char *out, int cap) { return plat_full_path(LIST_FILE_NAME, out, cap); }

@@ -115,7 +115,7 @@ TEST_F(ItemActionsTest, a_file_opens_and_shows_by_its_absolute_path_under_a_name
     strcpy(app_state.download_folder, "dl");
     ASSERT_EQ(0, mkdir("dl/sub", 0755));
     const std::string refused[] = {
-        "", "../clip 1a2b.flv", "sub/clip.flv", "sub\\clip.flv", "clip.mp4", "clip.flv.sh",
+        "", "../clip 1a2b.flv", "sub/clip.flv", "sub\\clip.flv", "clip.m3u8", "clip.flv.sh",
         "a..b.flv", "clip\n.flv", "clip\x7f.flv", ".flv.",
     };
     for (const std::string &name : refused) {
