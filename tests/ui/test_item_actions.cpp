@@ -153,3 +153,38 @@ TEST_F(ItemActionsTest, texts_loaded_without_their_nul_hand_over_what_ends_in_th
     ASSERT_EQ(2u, shell_calls());
     EXPECT_EQ(dir.file(std::string(123, 'f') + ".flv"), fake_shell_calls()[1].target);
 }
+
+TEST_F(ItemActionsTest, a_link_opens_as_stored_and_media_files_open_and_show_like_ours) {
+    open(2);
+    // A link kept with its scheme goes as it is, checked after its scheme.
+    for (const std::string &address : {std::string("https://example.com/v/a.mp4?x=1#t=2"),
+                                       std::string("HTTP://Example.com/share?to=me@mail.test")}) {
+        set_page(1, address);
+        const size_t before = shell_calls();
+        menu_entry(1, 4);
+        ASSERT_EQ(before + 1, shell_calls()) << address;
+        EXPECT_EQ(address, fake_shell_calls().back().target);
+    }
+    const size_t opened = shell_calls();
+    for (const char *address : {"https://", "https://user@evil.test/x", "https://a.test/a b",
+                                       "http://a.test\\evil.test", "https://a.test/<x>"}) {
+        set_page(1, address);
+        menu_entry(1, 4);
+        EXPECT_EQ(opened, shell_calls()) << address;
+    }
+
+    // Files ending in a media extension, in any case, open and show.
+    ASSERT_EQ(0, mkdir("dl", 0755));
+    strcpy(app_state.download_folder, "dl");
+    size_t shells = opened, shown = show_calls();
+    for (const std::string name : {"clip.mp4", "Clip 2.WEBM", "song.opus", "a.flac", "b.m4a"}) {
+        write_file(dir.file("dl/" + name), "media");
+        set_name(0, name);
+        double_click(100, row_y(0));
+        ASSERT_EQ(++shells, shell_calls()) << name;
+        EXPECT_EQ(dir.file("dl/" + name), fake_shell_calls().back().target);
+        menu_entry(0, 5);
+        ASSERT_EQ(++shown, show_calls()) << name;
+        EXPECT_EQ(dir.file("dl/" + name), fake_show_calls().back().path);
+    }
+}
