@@ -17,11 +17,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/address_text.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "app/text_copy.h"
 #include "engine/download_table.h"
+#include "listfile/address_text.h"
 #include "listfile/listfile.h"
 #include "ui/clipboard.h"
 #include "ui/list_view.h"

@@ -19,11 +19,11 @@
 
 #include <cstring>
 
-#include "app/address_text.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "app/text_copy.h"
 #include "engine/download_table.h"
+#include "listfile/address_text.h"
 
 static_assert(OUTPUT_PATH_CAP >= DOWNLOAD_FOLDER_SIZE + 1 + (int)sizeof(DownloadItem{}.fileName),
               "every folder and file name fit an output path");

@@ -75,7 +75,7 @@ int build_output_path(char *out, int cap, const char *file_name);
 int page_address_openable(const char *address, int field_size);
 // A download's file name: not empty, no path separator of any system, no
 // "..", no control character, ending in ".flv" or in a media extension
-// (app/address_text.h, any case).
+// (listfile/address_text.h, any case).
 int file_name_openable(const char *file_name, int field_size);
 // The absolute path of a download's file, for the desktop: the file name
 // must pass file_name_openable; the folder is the effective download folder,

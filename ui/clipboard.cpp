@@ -17,10 +17,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/address_text.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "engine/download_table.h"
+#include "listfile/address_text.h"
 #include "ui/ui.h"
 #include "web/address.h"
 #include "web/text.h"

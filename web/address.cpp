@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/address_text.h"
+#include "listfile/address_text.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 
 #include <cstring>
 
-#include "app/address_text.h"
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "app/text_copy.h"
+#include "listfile/address_text.h"
 #include "platform/platform.h"
 #include "web/text.h"
 #include "web/web.h"

@@ -1,5 +1,5 @@
 // address_text.cpp - schemes and media extensions (see address_text.h).
-#include "app/address_text.h"
+#include "listfile/address_text.h"
 
 #include <cstring>
 
