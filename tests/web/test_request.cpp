@@ -184,27 +184,16 @@ TEST_F(RequestTest, a_refused_or_silent_connect_hands_over_a_socket_that_yields_
 }
 
 TEST_F(RequestTest, an_https_address_gets_no_plain_connection_direct_or_through_the_proxy) {
-    // Each would reach the listener if taken as plain HTTP: the host and
-    // port named, or the "http://" address held in the query.
-    const std::string addresses[] = {
-        "https://" + here() + "/v.mp4",
-        "HTTPS://" + here(),
-        "https://no-such-host.test/r?to=http://" + here() + "/x",
-    };
-    for (const std::string &address : addresses) {
-        slot = 7;
+    // Either would reach the listener if taken as plain HTTP: by its host
+    // and port, or by the "http://" address in its query.
+    for (const std::string &address : {"HTTPS://" + here() + "/v.mp4", "https://x.test/r?to=http://" + here()}) {
         EXPECT_EQ(0, open_request(&slot, 0, address.c_str(), 1, 0)) << address;
-        EXPECT_EQ(0u, slot);
         EXPECT_EQ(0u, start_request(0, address.c_str()));
-        EXPECT_EQ(0u, start_request(1, address.c_str()));
+        use_loopback_proxy(listener.port);
+        EXPECT_EQ(0, open_request(&slot, 1, address.c_str(), 1, 0));
     }
-    use_loopback_proxy(listener.port);
-    EXPECT_EQ(0, open_request(&slot, 1, addresses[0].c_str(), 1, 0));
-    EXPECT_EQ(0, fake_calls(FAULT_RESOLVE));
-    EXPECT_EQ(0, fake_calls(FAULT_CONNECT));
+    EXPECT_EQ(0, fake_calls(FAULT_RESOLVE) + fake_calls(FAULT_CONNECT));
     EXPECT_EQ("", listener.take(200));
-    // A plain link with its scheme still connects as before.
-    EXPECT_EQ(0u, direct("http://" + here() + "/v.mp4", 1, 0).find("GET /v.mp4 HTTP/1.1\r\n"));
 }
 
 TEST(BuildRequestTest, pieces_stay_in_order_and_the_text_is_bounded) {
