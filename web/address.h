@@ -22,7 +22,7 @@ struct AddressParts {
 // first "/", "?" or "#"; a ":port" after it must be 1 to 65535.  The target
 // is everything from the first "/" or "?" up to a "#" (the fragment is the
 // browser's, never sent), "/" when there is none.  Returns 1 when split; 0
-// (parts unspecified) for a text without its NUL in the field, an empty or
+// (parts not to be used) for a text without its NUL in the field, an empty or
 // over-long host, a user name ("@" in the host part), a bracketed IPv6
 // literal (endpoints are IPv4), a host character that is not printable
 // ASCII, or a malformed port.
