@@ -11,12 +11,18 @@ target_include_directories(platform_win32_io PUBLIC ${CMAKE_SOURCE_DIR})
 # Unicode (W) calls throughout; nothing older than Windows XP is asked for.
 target_compile_definitions(platform_win32_io PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN
                            _WIN32_WINNT=0x0501)
-target_link_libraries(platform_win32_io PUBLIC ws2_32 kernel32)
+target_link_libraries(platform_win32_io PUBLIC ws2_32 secur32 crypt32 kernel32)
 
 # The I/O layer's own check, run under Wine by tests/win32/test_win32_io.sh.
 add_executable(win32_io_check EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/win32/win32_io_check.cpp)
 target_link_libraries(win32_io_check PRIVATE platform_win32_io)
 set_target_properties(win32_io_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The TLS layer's check (scripted security calls, then Wine's Schannel
+# against the test web), run by tests/win32/test_win32_tls.sh.
+add_executable(win32_tls_check EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/win32/win32_tls_check.cpp)
+target_link_libraries(win32_tls_check PRIVATE platform_win32_io)
+set_target_properties(win32_tls_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 if(WIN32_SOURCES)
