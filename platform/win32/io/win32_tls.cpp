@@ -119,13 +119,12 @@ Win32TlsCounts win32_tls_counts(void) { return counts; }
 
 // One set of client credentials for the process, made at the first start.
 // Schannel checks no certificate itself (manual validation): the check
-// after the handshake tells an expired certificate from a wrong name from
-// an unknown root, which Schannel's own check reports alike on some
-// systems.  Windows 10 and later take SCH_CREDENTIALS, which can offer TLS
-// 1.3; older systems know only SCHANNEL_CRED, first asked for TLS 1.2 and
-// 1.3, then for TLS 1.2 alone (a system that knows no TLS 1.3 refuses the
-// pair).  A system without TLS 1.2 gets no credentials: nothing older is
-// ever offered.
+// after the handshake builds the chain and so can name the reason
+// (expired, wrong name, unknown root).  Windows 10 and later take
+// SCH_CREDENTIALS, which can offer TLS 1.3; older systems know only
+// SCHANNEL_CRED, first asked for TLS 1.2 and 1.3, then, should a system
+// refuse the pair, for TLS 1.2 alone.  Nothing older is asked for, and the
+// protocol is checked again after each handshake.
 static bool acquire_credentials(void) {
     if (have_credentials) return true;
     const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
