@@ -285,8 +285,12 @@ uint32_t remove_dot_segments(char *path, uint32_t n) {
             path[i + 1] = '/';
             i += 1;
         } else if ((left >= 4 && memcmp(in, "/../", 4) == 0) || (left == 3 && memcmp(in, "/..", 3) == 0)) {
-            if (left == 3) path[i + 2] = '/';
-            i += 3;
+            if (left == 3) {   // "/.." at the end leaves "/"
+                path[i + 2] = '/';
+                i += 2;
+            } else {
+                i += 3;
+            }
             while (o > 0 && out[o - 1] != '/') o--;
             if (o > 0) o--;
         } else if ((left == 1 && in[0] == '.') || (left == 2 && memcmp(in, "..", 2) == 0)) {
@@ -845,10 +849,10 @@ bool json_object(JsonWalk &j, int depth) {
                     return false;
                 }
             }
-        } else if (equal_ci(k, key.length, "contentUrl") && first == '"') {
+        } else if (equal_ci(k, key.length, "contenturl") && first == '"') {
             if (!json_string(j, &found.value)) return false;
             found.order = found.value.at;
-        } else if (equal_ci(k, key.length, "encodingFormat") && first == '"') {
+        } else if (equal_ci(k, key.length, "encodingformat") && first == '"') {
             if (!json_string(j, &found.type)) return false;
         } else if (equal_ci(k, key.length, "height") && (first == '"' || is_digit((unsigned char)first))) {
             Span s{j.p, 0};
