@@ -758,6 +758,10 @@ bool json_string(JsonWalk &j, Span *s) {
     return true;
 }
 
+bool is_json_delimiter(char c) {
+    return c == ',' || c == ':' || c == '[' || c == ']' || c == '{' || c == '}' || c == '"';
+}
+
 // Steps over any value without looking into it (no recursion).
 bool skip_json_value(JsonWalk &j) {
     int depth = 0;
@@ -778,7 +782,11 @@ bool skip_json_value(JsonWalk &j) {
             if (depth == 0) return false;
             j.p++;
         } else {
-            while (j.p < j.n && !is_space((unsigned char)j.t[j.p]) && !strchr(",:]}[{\"", j.t[j.p])) j.p++;
+            // A number, a literal or anything else up to the next delimiter
+            // (a NUL among them counts as part of it).
+            uint32_t from = j.p;
+            while (j.p < j.n && !is_space((unsigned char)j.t[j.p]) && !is_json_delimiter(j.t[j.p])) j.p++;
+            if (j.p == from) return false;
         }
     } while (depth > 0);
     return true;

@@ -266,6 +266,10 @@ TEST(PageMedia, ScannerKeepsItsBounds) {
     std::string deep = "<script type=application/ld+json>[" + std::string(5000, '[') + std::string(5000, ']') +
                        ",{\"@type\":\"VideoObject\",\"contentUrl\":\"https://h/deep.mp4\"}]</script>";
     EXPECT_EQ(addresses(scan(deep)), std::vector<std::string>{"https://h/deep.mp4"});
+    // A NUL inside a bare value is part of it, not a place to stop moving.
+    EXPECT_EQ(addresses(scan(bytes("<script type=application/ld+json>[A\0, {\"@type\":\"VideoObject\","
+                                   "\"contentUrl\":\"https://h/n.mp4\"}]</script>"))),
+              (std::vector<std::string>{"https://h/n.mp4"}));
     EXPECT_EQ(addresses(scan("<video src=rel.mp4><source src=https://h/abs.mp4>", "not an address")),
               std::vector<std::string>{"https://h/abs.mp4"});
 }
