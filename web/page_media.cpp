@@ -904,10 +904,13 @@ bool json_value(JsonWalk &j, int depth) {
 }
 
 // Every value in the script's text (some pages put several one after the
-// other); malformed text ends the walk, keeping what came before.
+// other, with or without commas); malformed text ends the walk, keeping
+// what came before.
 void scan_json_ld(const char *page, Span content, FoundList &found) {
     JsonWalk j{page, content.at + content.length, content.at, &found};
     for (;;) {
+        skip_json_space(j);
+        if (j.p < j.n && j.t[j.p] == ',') j.p++;
         skip_json_space(j);
         if (j.p >= j.n || !json_value(j, 0)) return;
     }
@@ -1041,9 +1044,11 @@ void scan_page(const char *page, uint32_t n, FoundList &found, Span *base, bool 
         if (!tag.closing && !*has_base && tag_is(page, tag, "base") && attribute(page, tag, "href", base))
             *has_base = true;
         Span type;
-        if (tag_is(page, tag, "script") && !tag.closing && attribute(page, tag, "type", &type) &&
-            equal_ci(page + type.at, type.length, "application/ld+json"))
-            scan_json_ld(page, tag.content, found);
+        if (tag_is(page, tag, "script") && !tag.closing && attribute(page, tag, "type", &type)) {
+            for (uint32_t k = 0; k < type.length; k++)   // "application/ld+json; charset=utf-8"
+                if (page[type.at + k] == ';') type = trim(page, Span{type.at, k});
+            if (equal_ci(page + type.at, type.length, "application/ld+json")) scan_json_ld(page, tag.content, found);
+        }
         take_tag(page, tag, in_media, found, groups, &group_count);
     }
     // og:video:secure_url of every group first, then og:video:url, then og:video.

@@ -203,7 +203,8 @@ TEST(PageMedia, ReadsStructuredDataAndMetaInOrderOfKind) {
         "  \"height\":\"1080\",\"thumbnail\":{\"@type\":\"ImageObject\",\"contentUrl\":\"https://cdn.test/t.jpg\"}},\n"
         " [{\"height\":480,\"contentUrl\":\"//cdn.test/v/b.webm\",\"@type\":\"schema:VideoObject\"}]]}\n"
         "</script>\n"
-        "<script type='application/ld+json'>{\"@type\":\"VideoObject\",\"embedUrl\":\"https://cdn.test/e\"}</script>\n"
+        "<script type='application/ld+json; charset=utf-8'>{\"@type\":\"VideoObject\",\"embedUrl\":\"https://cdn.test/e\"},"
+        "{\"@type\":\"VideoObject\",\"contentUrl\":\"https://cdn.test/v/c.mp4\",\"height\":720}</script>\n"
         "<meta property=\"og:video\" content=\"https://cdn.test/player.html\">\n"
         "<meta property=\"og:video\" content=\"https://cdn.test/og.mp4\">\n"
         "<meta property=\"og:video:secure_url\" content=\"https://cdn.test/secure?id=3\">\n"
@@ -215,13 +216,14 @@ TEST(PageMedia, ReadsStructuredDataAndMetaInOrderOfKind) {
     DeclaredMedia m = scan(page);
     std::vector<std::string> expected = {
         "https://site.test/watch/tag.mp4", "https://cdn.test/v/a.mp4?x=1&y=2", "https://cdn.test/v/b.webm",
-        "https://cdn.test/tw?f=mp4",       "https://cdn.test/secure?id=3",     "https://cdn.test/og.mp4"};
+        "https://cdn.test/v/c.mp4",        "https://cdn.test/tw?f=mp4",        "https://cdn.test/secure?id=3",
+        "https://cdn.test/og.mp4"};
     EXPECT_EQ(addresses(m), expected);
     EXPECT_EQ(m.candidates[1].source, MEDIA_FROM_JSON_LD);
     EXPECT_EQ(m.candidates[1].height, 1080);
     EXPECT_EQ(m.candidates[2].height, 480);
-    EXPECT_EQ(m.candidates[4].source, MEDIA_FROM_OG_SECURE);
-    EXPECT_EQ(m.candidates[5].source, MEDIA_FROM_OG_VIDEO);
+    EXPECT_EQ(m.candidates[5].source, MEDIA_FROM_OG_SECURE);
+    EXPECT_EQ(m.candidates[6].source, MEDIA_FROM_OG_VIDEO);
     EXPECT_EQ(chosen(m), "https://cdn.test/v/a.mp4?x=1&y=2");
 
     // og:video without a video type is kept only when its address says media.
