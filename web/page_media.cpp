@@ -939,8 +939,11 @@ int32_t declared_height(const char *page, const ScannedTag &tag) {
     Span v;
     for (const char *name : numbers) {
         if (!attribute(page, tag, name, &v)) continue;
+        // "720" or "720px"; a share of the layout ("100%") is no height.
         int32_t h = leading_number(page + v.at, v.length);
-        if (h > 0) return h;
+        uint32_t digits = 0;
+        while (digits < v.length && is_digit((unsigned char)page[v.at + digits])) digits++;
+        if (h > 0 && (digits == v.length || lower((unsigned char)page[v.at + digits]) == 'p')) return h;
     }
     for (const char *name : labels) {
         if (!attribute(page, tag, name, &v)) continue;

@@ -161,7 +161,7 @@ TEST(PageMedia, ReadsVideoAndSourceTagsAndPrefersTheHighest) {
         "<!-- <video src=\"commented.mp4\"></video> -->\n"
         "<script>var s = '<video src=\"in-script.mp4\">';</script>\n"
         "</head><body>\n"
-        "<VIDEO\n  Controls data-src='lazy.webm'\n  src=\"blob:https://site.test/1234\">\n"
+        "<VIDEO width=100% height=\"100%\"\n  Controls data-src='lazy.webm'\n  src=\"blob:https://site.test/1234\">\n"
         "  <source src=low.mp4 type=video/mp4 label=\"360p\">\n"
         "  <Source SRC=\"hd.webm\" type='video/webm' res=\"720\">\n"
         "  <source src=\"hd.mp4?a=1&amp;b=2\" type=\"video/mp4\" data-res=720>\n"
@@ -181,6 +181,7 @@ TEST(PageMedia, ReadsVideoAndSourceTagsAndPrefersTheHighest) {
     EXPECT_EQ(m.manifestsDropped, 2);
     EXPECT_EQ(m.overflow, 0);
     // low.mp4 came twice: kept once, with the larger height declared.
+    EXPECT_EQ(m.candidates[0].height, 0);   // "100%" is the layout's, not the video's
     EXPECT_EQ(m.candidates[1].height, 1080);
     EXPECT_EQ(m.candidates[2].height, 720);
     EXPECT_EQ(m.candidates[4].height, 720);
@@ -220,6 +221,7 @@ TEST(PageMedia, ReadsStructuredDataAndMetaInOrderOfKind) {
         "https://cdn.test/og.mp4"};
     EXPECT_EQ(addresses(m), expected);
     EXPECT_EQ(m.candidates[1].source, MEDIA_FROM_JSON_LD);
+    EXPECT_EQ(m.candidates[0].height, 0);   // "100%" is the layout's, not the video's
     EXPECT_EQ(m.candidates[1].height, 1080);
     EXPECT_EQ(m.candidates[2].height, 480);
     EXPECT_EQ(m.candidates[5].source, MEDIA_FROM_OG_SECURE);
