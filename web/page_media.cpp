@@ -141,7 +141,7 @@ namespace {
 const uint32_t REFERENCE_MAX = 2048;
 const uint32_t PATH_MAX_BYTES = REFERENCE_MAX + MEDIA_ADDRESS_CAP;
 
-struct AddressParts {
+struct ReferenceParts {
     bool hasScheme, hasAuthority, hasQuery;
     Span scheme, authority, path, query;
 };
@@ -167,7 +167,7 @@ bool clean_reference(const char *text, uint32_t length, char *out, uint32_t cap,
     return true;
 }
 
-void split_address(const char *a, uint32_t n, AddressParts *parts) {
+void split_address(const char *a, uint32_t n, ReferenceParts *parts) {
     memset(parts, 0, sizeof *parts);
     uint32_t p = 0;
     if (n && is_alpha((unsigned char)a[0])) {
@@ -317,7 +317,7 @@ int resolve_address(const char *base, uint32_t base_length, const char *referenc
         w.failed = true;
         return finish(w);
     }
-    AddressParts ref, bas;
+    ReferenceParts ref, bas;
     split_address(r, rn, &ref);
     const char *scheme_text = r;
     Span scheme = ref.scheme;
@@ -399,7 +399,7 @@ namespace {
 // The path of an address: after "scheme://authority" when it has them, up
 // to the query or fragment.
 Span address_path(const char *a, uint32_t n) {
-    AddressParts parts;
+    ReferenceParts parts;
     split_address(a, n, &parts);
     return parts.path;
 }
