@@ -170,8 +170,9 @@ int32_t remove_table_records_in_state(uint32_t state, int32_t *const *marks, int
 // ---- what one item holds
 // 1 when a file field names an open file (0 and PLAT_INVALID_FILE do not).
 inline int file_is_open(uint32_t file) { return file != 0 && file != PLAT_INVALID_FILE; }
-// What an item holds, released and cleared: its connection (socket 0), its
-// output file (file 0), or all of them with the receive buffer as well.
+// What an item holds, released and cleared: its connection (socket 0, and
+// the TLS over it kept in the item's run), its output file (file 0), or all
+// of them with the receive buffer as well.
 void close_item_socket(DownloadItem &item);
 void close_item_file(DownloadItem &item);
 void release_item(DownloadItem &item);

@@ -3,7 +3,8 @@
 //
 //   [NOTE]     the request in flight and the redirect count of the attempt,
 //              kept in the item's run beside the table
-//   [OPEN]     opening the connection that requestStage calls for
+//   [OPEN]     opening the connection that requestStage calls for (a direct
+//              link's setup is stepped by direct_link.cpp)
 //   [PAGE]     the page's answer: analysis, short page redirects
 //   [DRIVER]   fetch_page
 

@@ -1,11 +1,12 @@
 // response.cpp - reading what arrives for a download item and the two
 // response headers the program acts on.
 //
-//   [READING]   query_available, read_page_data (the page window)
+//   [READING]   query_available (TLS-aware), read_page_data (the page window)
 //   [HEADERS]   find_header, read_header_value, response_status
-//   [REDIRECT]  follow_stream_redirect (stages 1 and 2)
+//   [REDIRECT]  follow_stream_redirect (stages 1 and 2; a direct link's own)
 //   [RANGE]     a partial answer checked against the offset asked for
-//   [LENGTH]    take_stream_answer: status, length, probe end, output file
+//   [LENGTH]    take_stream_answer: status, length, probe end, output file;
+//               a direct link's refusals
 
 #include <cstring>
 
