@@ -159,6 +159,7 @@ TEST_F(DirectLinkTest, tls_failures_and_refused_streams_fail_with_a_log_line_and
     const int n = (int)(sizeof cases / sizeof cases[0]);
     std::vector<DownloadItem> items;
     for (const Case &c : cases) items.push_back(engine_item(c.address, SITE_DIRECT_MEDIA, Queued));
+    items.push_back(engine_item("http://a.example/loop.mp4", SITE_DIRECT_MEDIA, Queued));
     start(items, 0);
     go_online();
     use_loopback_proxy(PROXY_PORT);
@@ -202,9 +203,27 @@ TEST_F(DirectLinkTest, tls_failures_and_refused_streams_fail_with_a_log_line_and
         EXPECT_NE(std::string::npos, log.find(line)) << c.address << "\n" << log;
     }
     for (const FakeTls &t : fake_tls_connections()) EXPECT_TRUE(t.closed);
+
+    // A link that redirects to itself: ten redirects are followed in one
+    // attempt, the eleventh gives it up.
+    analyse(n);
+    size_t first = fake_connects().size();
+    for (int r = 0; r <= REDIRECT_LIMIT && item(n).state == Analysing; r++) {
+        size_t k = fake_connects().size();
+        step();
+        ASSERT_EQ(k + 1, fake_connects().size());
+        fake_connects()[k].result = 1;
+        step();
+        answer(k, "HTTP/1.1 302 Found\r\nLocation: loop.mp4\r\nContent-Length: 0\r\n\r\n");
+        step();
+    }
+    EXPECT_EQ((uint32_t)Failed, item(n).state);
+    EXPECT_EQ((size_t)REDIRECT_LIMIT + 1, fake_connects().size() - first);
+
     std::string log = log_text();
     EXPECT_EQ(0u, log.find("t+")) << "the full log was started afresh";
-    EXPECT_EQ((size_t)n, (size_t)std::count(log.begin(), log.end(), '\n'));
+    EXPECT_NE(std::string::npos, log.find(" http://a.example/loop.mp4 too many redirects\n"));
+    EXPECT_EQ((size_t)n + 1, (size_t)std::count(log.begin(), log.end(), '\n'));
     EXPECT_EQ(1, app_state.online) << "a refused stream does not blame the network";
 
     // A log that cannot be written fails nothing more.
