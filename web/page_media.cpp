@@ -931,6 +931,15 @@ struct OgGroup {
     int32_t height;
 };
 
+// The height a value states from its start: "720", "720px" or "1080p"; 0
+// for anything else, so a share of the layout ("100%") is no height.
+int32_t height_at_start(const char *v, uint32_t length) {
+    int32_t h = leading_number(v, length);
+    uint32_t digits = 0;
+    while (digits < length && is_digit((unsigned char)v[digits])) digits++;
+    return h > 0 && (digits == length || lower((unsigned char)v[digits]) == 'p') ? h : 0;
+}
+
 // The height a <video>, <audio> or <source> declares: a number attribute,
 // else a label such as "HD 720p" or "1080".
 int32_t declared_height(const char *page, const ScannedTag &tag) {
@@ -939,19 +948,14 @@ int32_t declared_height(const char *page, const ScannedTag &tag) {
     Span v;
     for (const char *name : numbers) {
         if (!attribute(page, tag, name, &v)) continue;
-        // "720" or "720px"; a share of the layout ("100%") is no height.
-        int32_t h = leading_number(page + v.at, v.length);
-        uint32_t digits = 0;
-        while (digits < v.length && is_digit((unsigned char)page[v.at + digits])) digits++;
-        if (h > 0 && (digits == v.length || lower((unsigned char)page[v.at + digits]) == 'p')) return h;
+        int32_t h = height_at_start(page + v.at, v.length);
+        if (h > 0) return h;
     }
     for (const char *name : labels) {
         if (!attribute(page, tag, name, &v)) continue;
         // "1080" and "1080p" count from the start, "HD 720p" by its "p".
-        int32_t h = leading_number(page + v.at, v.length);
-        uint32_t digits = 0;
-        while (digits < v.length && is_digit((unsigned char)page[v.at + digits])) digits++;
-        if (h > 0 && (digits == v.length || lower((unsigned char)page[v.at + digits]) == 'p')) return h;
+        int32_t h = height_at_start(page + v.at, v.length);
+        if (h > 0) return h;
         for (uint32_t k = 1; k < v.length; k++) {
             if (lower((unsigned char)page[v.at + k]) != 'p' || !is_digit((unsigned char)page[v.at + k - 1])) continue;
             uint32_t from = k;
