@@ -748,6 +748,17 @@ void skip_json_space(JsonWalk &j) {
     while (j.p < j.n && is_space((unsigned char)j.t[j.p])) j.p++;
 }
 
+// Inside an object or an array: steps over space, then over close when it
+// stands next.  -1 when the text ends first, 1 when close was taken, 0 when
+// a member or an element follows.
+int json_close(JsonWalk &j, char close) {
+    skip_json_space(j);
+    if (j.p >= j.n) return -1;
+    if (j.t[j.p] != close) return 0;
+    j.p++;
+    return 1;
+}
+
 // At a '"': the string's contents (escapes as written).
 bool json_string(JsonWalk &j, Span *s) {
     uint32_t q = j.p + 1;
@@ -817,12 +828,9 @@ bool json_object(JsonWalk &j, int depth) {
     found.source = MEDIA_FROM_JSON_LD;
     found.json = true;
     for (;;) {
-        skip_json_space(j);
-        if (j.p >= j.n) return false;
-        if (j.t[j.p] == '}') {
-            j.p++;
-            break;
-        }
+        int end = json_close(j, '}');
+        if (end < 0) return false;
+        if (end) break;
         Span key;
         if (j.t[j.p] != '"' || !json_string(j, &key)) return false;
         skip_json_space(j);
@@ -839,12 +847,9 @@ bool json_object(JsonWalk &j, int depth) {
         } else if (equal_ci(k, key.length, "@type") && first == '[') {
             j.p++;
             for (;;) {
-                skip_json_space(j);
-                if (j.p >= j.n) return false;
-                if (j.t[j.p] == ']') {
-                    j.p++;
-                    break;
-                }
+                int end = json_close(j, ']');
+                if (end < 0) return false;
+                if (end) break;
                 if (j.t[j.p] == ',') {
                     j.p++;
                     continue;
@@ -889,12 +894,9 @@ bool json_value(JsonWalk &j, int depth) {
     if (j.t[j.p] != '[') return skip_json_value(j);
     j.p++;
     for (;;) {
-        skip_json_space(j);
-        if (j.p >= j.n) return false;
-        if (j.t[j.p] == ']') {
-            j.p++;
-            return true;
-        }
+        int end = json_close(j, ']');
+        if (end < 0) return false;
+        if (end) return true;
         if (j.t[j.p] == ',') {
             j.p++;
             continue;
