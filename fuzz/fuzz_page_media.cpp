@@ -18,27 +18,6 @@
 
 namespace {
 
-struct Input {
-    const uint8_t *data;
-    size_t size;
-    uint32_t u8() {
-        if (!size) return 0;
-        size--;
-        return *data++;
-    }
-    // The next n bytes (fewer when the input ends), copied into a block of
-    // exactly their size.
-    char *take(uint32_t n, uint32_t *taken) {
-        if (n > size) n = (uint32_t)size;
-        char *block = (char *)malloc(n ? n : 1);
-        memcpy(block, data, n);
-        data += n;
-        size -= n;
-        *taken = n;
-        return block;
-    }
-};
-
 // An address as the resolver hands it out: within 511 bytes, http or https
 // with a host, and no byte that cannot stand in a request line.
 void check_address(const char *a, int length) {
@@ -63,7 +42,7 @@ void check_stable(const char *a, int length) {
     check(n == length && memcmp(again, a, (size_t)length) == 0, "an empty reference gives its base");
 }
 
-void fuzz_page(Input in) {
+void fuzz_page(FuzzInput in) {
     uint32_t address_length = 0, page_length = 0;
     char *address = in.take(in.u8(), &address_length);
     char *page = in.take((uint32_t)in.size, &page_length);
@@ -90,7 +69,7 @@ void fuzz_page(Input in) {
     free(address);
 }
 
-void fuzz_resolve(Input in) {
+void fuzz_resolve(FuzzInput in) {
     uint32_t base_wanted = in.u8();
     base_wanted |= in.u8() << 8;
     uint32_t base_length = 0, reference_length = 0;
@@ -126,7 +105,7 @@ void check_writer(F f, const char *text, uint32_t length, uint32_t cap, const ch
     free(out);
 }
 
-void fuzz_text(Input in) {
+void fuzz_text(FuzzInput in) {
     uint32_t cap = in.u8();
     cap |= in.u8() << 8;
     cap %= 2048;
@@ -155,7 +134,7 @@ void fuzz_text(Input in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Input in{data, size};
+    FuzzInput in{data, size};
     switch (in.u8() % 3) {
     case 0: fuzz_page(in); break;
     case 1: fuzz_resolve(in); break;

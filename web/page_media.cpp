@@ -748,6 +748,17 @@ void skip_json_space(JsonWalk &j) {
     while (j.p < j.n && is_space((unsigned char)j.t[j.p])) j.p++;
 }
 
+// Inside an object or an array: steps over space, then over close when it
+// stands next.  -1 when the text ends first, 1 when close was taken, 0 when
+// a member or an element follows.
+int json_close(JsonWalk &j, char close) {
+    skip_json_space(j);
+    if (j.p >= j.n) return -1;
+    if (j.t[j.p] != close) return 0;
+    j.p++;
+    return 1;
+}
+
 // At a '"': the string's contents (escapes as written).
 bool json_string(JsonWalk &j, Span *s) {
     uint32_t q = j.p + 1;
@@ -817,12 +828,9 @@ bool json_object(JsonWalk &j, int depth) {
     found.source = MEDIA_FROM_JSON_LD;
     found.json = true;
     for (;;) {
-        skip_json_space(j);
-        if (j.p >= j.n) return false;
-        if (j.t[j.p] == '}') {
-            j.p++;
-            break;
-        }
+        int end = json_close(j, '}');
+        if (end < 0) return false;
+        if (end) break;
         Span key;
         if (j.t[j.p] != '"' || !json_string(j, &key)) return false;
         skip_json_space(j);
@@ -839,12 +847,9 @@ bool json_object(JsonWalk &j, int depth) {
         } else if (equal_ci(k, key.length, "@type") && first == '[') {
             j.p++;
             for (;;) {
-                skip_json_space(j);
-                if (j.p >= j.n) return false;
-                if (j.t[j.p] == ']') {
-                    j.p++;
-                    break;
-                }
+                int end = json_close(j, ']');
+                if (end < 0) return false;
+                if (end) break;
                 if (j.t[j.p] == ',') {
                     j.p++;
                     continue;
@@ -889,12 +894,9 @@ bool json_value(JsonWalk &j, int depth) {
     if (j.t[j.p] != '[') return skip_json_value(j);
     j.p++;
     for (;;) {
-        skip_json_space(j);
-        if (j.p >= j.n) return false;
-        if (j.t[j.p] == ']') {
-            j.p++;
-            return true;
-        }
+        int end = json_close(j, ']');
+        if (end < 0) return false;
+        if (end) return true;
         if (j.t[j.p] == ',') {
             j.p++;
             continue;
@@ -931,6 +933,15 @@ struct OgGroup {
     int32_t height;
 };
 
+// The height a value states from its start: "720", "720px" or "1080p"; 0
+// for anything else, so a share of the layout ("100%") is no height.
+int32_t height_at_start(const char *v, uint32_t length) {
+    int32_t h = leading_number(v, length);
+    uint32_t digits = 0;
+    while (digits < length && is_digit((unsigned char)v[digits])) digits++;
+    return h > 0 && (digits == length || lower((unsigned char)v[digits]) == 'p') ? h : 0;
+}
+
 // The height a <video>, <audio> or <source> declares: a number attribute,
 // else a label such as "HD 720p" or "1080".
 int32_t declared_height(const char *page, const ScannedTag &tag) {
@@ -939,19 +950,14 @@ int32_t declared_height(const char *page, const ScannedTag &tag) {
     Span v;
     for (const char *name : numbers) {
         if (!attribute(page, tag, name, &v)) continue;
-        // "720" or "720px"; a share of the layout ("100%") is no height.
-        int32_t h = leading_number(page + v.at, v.length);
-        uint32_t digits = 0;
-        while (digits < v.length && is_digit((unsigned char)page[v.at + digits])) digits++;
-        if (h > 0 && (digits == v.length || lower((unsigned char)page[v.at + digits]) == 'p')) return h;
+        int32_t h = height_at_start(page + v.at, v.length);
+        if (h > 0) return h;
     }
     for (const char *name : labels) {
         if (!attribute(page, tag, name, &v)) continue;
         // "1080" and "1080p" count from the start, "HD 720p" by its "p".
-        int32_t h = leading_number(page + v.at, v.length);
-        uint32_t digits = 0;
-        while (digits < v.length && is_digit((unsigned char)page[v.at + digits])) digits++;
-        if (h > 0 && (digits == v.length || lower((unsigned char)page[v.at + digits]) == 'p')) return h;
+        int32_t h = height_at_start(page + v.at, v.length);
+        if (h > 0) return h;
         for (uint32_t k = 1; k < v.length; k++) {
             if (lower((unsigned char)page[v.at + k]) != 'p' || !is_digit((unsigned char)page[v.at + k - 1])) continue;
             uint32_t from = k;
