@@ -34,7 +34,7 @@ PACKAGES=(
 
 # Without recommends Wine still runs console and windowed programs: its own
 # fonts come with libwine, and nothing here needs Mono, Gecko or GStreamer.
-WINDOWS_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
