@@ -13,6 +13,11 @@ target_compile_definitions(platform_win32_io PUBLIC UNICODE _UNICODE WIN32_LEAN_
                            _WIN32_WINNT=0x0501)
 target_link_libraries(platform_win32_io PUBLIC ws2_32 kernel32)
 
+# The I/O layer's own check, run under Wine by tests/win32/test_win32_io.sh.
+add_executable(win32_io_check EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/win32/win32_io_check.cpp)
+target_link_libraries(win32_io_check PRIVATE platform_win32_io)
+set_target_properties(win32_io_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 file(GLOB WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 if(WIN32_SOURCES)
   add_library(platform_win32 STATIC ${WIN32_SOURCES})
@@ -27,4 +32,10 @@ if(WIN32_SOURCES)
   endif()
   target_link_libraries(quorvax PRIVATE quorvax_core platform_win32)
   set_target_properties(quorvax PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+  # Checks of the window side on a real Win32 system (run under Wine by
+  # platform/win32/check/run_win32_window_check.sh).
+  add_executable(win32_window_check ${CMAKE_SOURCE_DIR}/platform/win32/check/win32_window_check.cpp)
+  target_link_libraries(win32_window_check PRIVATE platform_win32)
+  set_target_properties(win32_window_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()

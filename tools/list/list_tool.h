@@ -45,6 +45,10 @@ void print_json_string(FILE *out, const char *s, size_t len);
 // valid UTF-8 as \xNN.
 void print_plain_text(FILE *out, const char *s, size_t len);
 
+// The whole tool: arguments as UTF-8 text, the exit status back.  main()
+// hands it argv as it stands; a system whose own arguments are not UTF-8
+// has an entry of its own that converts them first.
+int list_tool_main(int argc, char **argv);
 int command_init(int argc, char **argv);
 int command_show(int argc, char **argv);
 int command_add(int argc, char **argv);

@@ -25,7 +25,7 @@ static const char USAGE[] =
     "\n"
     "exit status: 0 done, 1 usage error, 2 file error\n";
 
-int main(int argc, char **argv) {
+int list_tool_main(int argc, char **argv) {
     if (argc >= 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "help"))) {
         fputs(USAGE, stdout);
         return EXIT_OK;
@@ -45,3 +45,5 @@ int main(int argc, char **argv) {
     fputs(USAGE, stderr);
     return EXIT_USAGE;
 }
+
+int main(int argc, char **argv) { return list_tool_main(argc, argv); }

@@ -1,0 +1,37 @@
+#!/bin/bash
+# Runs the window-side checks of the Windows backend under Wine on a
+# virtual X server of its own (Xvfb, no window manager).
+#   run_win32_window_check.sh [build-win32/win32_window_check.exe]
+# Builds the check first when no program is named.  The Wine prefix is
+# $WINEPREFIX (Wine's default when unset).  Exits 77 (skipped) when Wine or
+# Xvfb is missing.
+set -uo pipefail
+cd "$(dirname "$0")/../../.."
+command -v wine >/dev/null 2>&1 || { echo "no wine: skipped"; exit 77; }
+command -v Xvfb >/dev/null 2>&1 || { echo "no Xvfb: skipped"; exit 77; }
+check="${1:-}"
+if [ -z "$check" ]; then
+  bash tools/build_win32.sh win32_window_check >/dev/null || { echo "FAIL: build"; exit 1; }
+  check=build-win32/win32_window_check.exe
+fi
+
+xvfb_pid=""
+cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; }
+trap cleanup EXIT
+display=""
+for n in $(seq 260 319); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "FAIL: no free display number"; exit 1; }
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { echo "FAIL: Xvfb did not start"; exit 1; }
+
+export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG="${WINEDEBUG:--all}"
+timeout 300 wine "$check"
+result=$?
+# The prefix's server keeps its display connection a few seconds longer.
+timeout 30 wineserver -w
+exit $result
