@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs the Windows checks under Wine: every tests/win32/test_*.sh (each
-# given BUILD_WIN32_DIR SOURCE_DIR LINUX_BUILD_DIR) and the unit tests
-# cross-built for Windows (quorvax_tests.exe, run directly).  Wine gets a
+# Runs the Windows checks under Wine: the I/O layer's check
+# (tests/win32/test_win32_io.sh), the window side's check
+# (platform/win32/check/), the program end to end
+# (tests/win32/test_win32_e2e.sh) and the unit tests cross-built for
+# Windows (quorvax_tests.exe, run directly).  Wine gets a
 # fresh prefix of its own under BUILD_WIN32_DIR, made once here and timed,
 # and a virtual X display; Mono and Gecko are never installed into it.
 # Prints what ran and how it ended, and fails when a check fails (a check
@@ -15,8 +17,10 @@ set -uo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 BUILD_WIN32_DIR SOURCE_DIR [LINUX_BUILD_DIR [TESTS_BUILD_DIR]]" >&2; exit 2; }
 build_win32="$(cd "$1" && pwd)" || exit 2
 src="$(cd "$2" && pwd)" || exit 2
-linux_build="${3:-}"
-tests_build="${4:-$(dirname "$build_win32")/build-win32-tests}"
+linux_build=""
+if [ -n "${3:-}" ]; then linux_build="$(cd "$3" && pwd)" || exit 2; fi
+tests_build="$(dirname "$build_win32")/build-win32-tests"
+if [ -n "${4:-}" ]; then tests_build="$(cd "$4" && pwd)" || exit 2; fi
 check_bound_s=900
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
@@ -30,6 +34,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEPREFIX="$build_win32/wineprefix"
 export WINEARCH=win32
+# Wine turns file names and arguments into Unix ones in the locale's
+# character set: under the C locale no non-ASCII name could be made.
+export LC_ALL=C.UTF-8
 
 checks_begin=$(now_ms)
 display_pid=""
@@ -98,10 +105,14 @@ run_unit_tests() {
   return $rc
 }
 
-for script in "$src"/tests/win32/test_*.sh; do
-  [ -e "$script" ] || continue
-  run_check "$(basename "$script" .sh)" bash "$script" "$build_win32" "$src" "$linux_build"
-done
+linux_list_tool=""
+[ -n "$linux_build" ] && linux_list_tool="$linux_build/quorvax-list"
+run_check "Windows I/O layer and list tool (test_win32_io)" \
+  bash "$src/tests/win32/test_win32_io.sh" "$build_win32" "$src" $linux_list_tool
+run_check "window side (win32_window_check.exe)" \
+  bash "$src/platform/win32/check/run_win32_window_check.sh" "$build_win32/win32_window_check.exe"
+run_check "the program end to end (test_win32_e2e)" \
+  bash "$src/tests/win32/test_win32_e2e.sh" "$build_win32" "$src" "$linux_build"
 run_check "unit tests (quorvax_tests.exe)" run_unit_tests
 
 echo "Windows checks took $(seconds $(( $(now_ms) - checks_begin )))"

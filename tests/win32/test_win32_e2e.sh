@@ -49,6 +49,9 @@ e2e_need_tools() {
 e2e_need_tools Xvfb xdotool xclip xwininfo import convert compare curl python3 wineserver
 
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine makes Unix file names in the locale's character set: the UTF-8 name
+# of the download needs a UTF-8 locale.
+export LC_ALL=C.UTF-8
 export WINEDEBUG="${WINEDEBUG:--all}"
 if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX="$work/wineprefix"
