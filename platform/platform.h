@@ -279,7 +279,8 @@ int plat_directory_exists(const char *path);
 char plat_path_separator(void);
 // The absolute form of path, a relative one taken from the working folder
 // (GetFullPathName): "." segments and doubled separators are dropped, ".."
-// is kept as written.  Writes it (at most cap - 1 bytes and a NUL) and
+// is kept as written (Windows resolves it, as it does in every path it
+// opens, so the result names the same file there).  Writes it (at most cap - 1 bytes and a NUL) and
 // returns 1; 0 (out empty) when it does not fit or the working folder cannot
 // be had.
 int plat_full_path(const char *path, char *out, int cap);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/io/win32_io.h"
 
 namespace {
 
@@ -270,9 +271,10 @@ SOCKET listener(uint16_t *port) {
     return s;
 }
 
-// The connect result once it has answered (or 0 after two seconds).
+// The connect result once it has answered (or 0 after five seconds: Windows
+// itself retries a refused connect for a second or two).
 int settled_result(plat_socket s) {
-    for (int k = 0; k < 200; k++) {
+    for (int k = 0; k < 500; k++) {
         int result = plat_connect_result(s);
         if (result != 0) return result;
         Sleep(10);
@@ -288,6 +290,50 @@ DWORD WINAPI send_later(void *arg) {
 
 const uint32_t LOOPBACK = 0x0100007Fu;   // 127.0.0.1 in network order on this little-endian machine
 
+int no_lookup(const char *host, uint32_t *address) { return 0; }
+
+int quick_lookup(const char *host, uint32_t *address) {
+    *address = 0x04030201u;
+    return 1;
+}
+
+// A name server that answers after 1.5 seconds.
+int hanging_lookup(const char *host, uint32_t *address) {
+    Sleep(1500);
+    *address = LOOPBACK;
+    return 1;
+}
+
+void check_lookup_bounds(void) {
+    uint32_t address = 0;
+    // Only the strict dotted form is taken without a look-up.
+    win32_set_lookup(no_lookup);
+    check(plat_resolve("10.1.2.300", &address, 1000) == 0 && plat_resolve("010.1.2.3", &address, 1000) == 0 &&
+              plat_resolve("10.1.2", &address, 1000) == 0 && plat_resolve("10.1.2.3.", &address, 1000) == 0,
+          "a number out of range, a leading zero or a part too few or too many is no dotted address");
+    win32_set_lookup(quick_lookup);
+    check(plat_resolve("quick.example", &address, 1000) == 1 && address == 0x04030201u,
+          "a name goes through the look-up");
+    win32_set_lookup(hanging_lookup);
+    uint32_t start = plat_tick();
+    int found = plat_resolve("slow.example", &address, 300);
+    uint32_t waited = plat_tick() - start;
+    check(found == 0 && waited >= 250 && waited < 1000, "a hanging look-up is given up after its time-out",
+          std::to_string(waited) + " ms");
+    for (int k = 0; k < 3; k++) plat_resolve("slow.example", &address, 20);
+    check(win32_lookups_running() == 4, "four abandoned look-ups still run",
+          std::to_string(win32_lookups_running()));
+    start = plat_tick();
+    found = plat_resolve("fifth.example", &address, 1000);
+    waited = plat_tick() - start;
+    check(found == 0 && waited < 200, "with four look-ups hanging a fifth fails at once",
+          std::to_string(waited) + " ms");
+    for (int k = 0; k < 100 && win32_lookups_running() > 0; k++) Sleep(50);
+    check(win32_lookups_running() == 0, "abandoned look-ups end on their own");
+    win32_set_lookup(nullptr);
+    check(plat_resolve("slow.example", &address, 1000) == 0, "the system's look-up is back");
+}
+
 void check_sockets(void) {
     check(plat_net_start() == 1, "Winsock 2.2 starts");
     uint32_t address = 0;
@@ -296,8 +342,7 @@ void check_sockets(void) {
     address = 0;
     check(plat_resolve("10.1.2.3", &address, 0) == 1 && address == 0x0302010Au,
           "a dotted address needs no wait");
-    check(plat_resolve("10.1.2.300", &address, 0) == 0 && plat_resolve("010.1.2.3", &address, 0) == 0,
-          "a number out of range or with a leading zero is no dotted address");
+    check_lookup_bounds();
     address = 0;
     check(plat_resolve("localhost", &address, 5000) == 1 && (address & 0xFF) == 127,
           "localhost is looked up", std::to_string(address & 0xFF));

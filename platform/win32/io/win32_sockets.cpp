@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/win32/io/win32_io.h"
 
 // ---------------------------------------------------------------- [HANDLES]
 
@@ -54,6 +55,7 @@ const int LOOKUP_WORKERS_MAX = 4;
 
 struct LookupJob {
     char host[256];
+    Win32Lookup lookup;
     HANDLE finished;   // set by the worker when it is done
     uint32_t address;
     int found;
@@ -61,10 +63,10 @@ struct LookupJob {
     bool abandoned;    // the caller stopped waiting: the worker frees the job
 };
 
-// The lock is made on first use by whichever thread gets there first; the
-// program looks names up from one thread only, so that is the GUI thread.
+// The lock is made on first use, by whichever thread comes first; the
+// others wait until it is ready.
 CRITICAL_SECTION lookup_lock;
-LONG lookup_lock_state = 0;   // 0 not made, 1 being made, 2 ready
+volatile LONG lookup_lock_state = 0;   // 0 not made, 1 being made, 2 ready
 int lookup_workers = 0;
 
 void lookup_lock_ready(void) {
@@ -80,20 +82,24 @@ void free_job(LookupJob *job) {
     delete job;
 }
 
-DWORD WINAPI lookup_worker(void *arg) {
-    LookupJob *job = (LookupJob *)arg;
+int system_lookup(const char *host, uint32_t *address) {
     struct addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     struct addrinfo *result = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &result) != 0 || !result) return 0;
+    *address = ((struct sockaddr_in *)result->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(result);
+    return 1;
+}
+
+Win32Lookup lookup_function = system_lookup;   // guarded by lookup_lock
+
+DWORD WINAPI lookup_worker(void *arg) {
+    LookupJob *job = (LookupJob *)arg;
     uint32_t address = 0;
-    int found = 0;
-    if (getaddrinfo(job->host, nullptr, &hints, &result) == 0 && result) {
-        address = ((struct sockaddr_in *)result->ai_addr)->sin_addr.s_addr;
-        found = 1;
-    }
-    if (result) freeaddrinfo(result);
+    int found = job->lookup(job->host, &address);
     EnterCriticalSection(&lookup_lock);
     lookup_workers--;
     if (job->abandoned) {
@@ -132,6 +138,21 @@ int parse_dotted(const char *text, uint32_t *address) {
 
 }  // namespace
 
+void win32_set_lookup(Win32Lookup lookup) {
+    lookup_lock_ready();
+    EnterCriticalSection(&lookup_lock);
+    lookup_function = lookup ? lookup : system_lookup;
+    LeaveCriticalSection(&lookup_lock);
+}
+
+int win32_lookups_running(void) {
+    lookup_lock_ready();
+    EnterCriticalSection(&lookup_lock);
+    int running = lookup_workers;
+    LeaveCriticalSection(&lookup_lock);
+    return running;
+}
+
 int plat_resolve(const char *host, uint32_t *address, int timeout_ms) {
     if (!host || !*host || strlen(host) >= sizeof(LookupJob::host)) return 0;
     if (parse_dotted(host, address)) return 1;
@@ -146,6 +167,7 @@ int plat_resolve(const char *host, uint32_t *address, int timeout_ms) {
     }
 
     EnterCriticalSection(&lookup_lock);
+    job->lookup = lookup_function;
     HANDLE thread = nullptr;
     if (lookup_workers < LOOKUP_WORKERS_MAX)
         thread = CreateThread(nullptr, 0, lookup_worker, job, 0, nullptr);
