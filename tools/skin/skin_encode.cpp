@@ -1,12 +1,16 @@
 // skin_encode.cpp - build-time encoder of the program's pictures.
 //
 // Usage: skin_encode <skin.png> <window icon.png> <tray icon.png> <out.cpp>
+//        skin_encode --files <skin.png> <window icon.png> <tray icon.png> <out folder>
 //
 // Turns the committed skin picture into the run words the program decodes at
 // start-up (display/skin_codec.h: bottom row first, one word per run of up
 // to 256 equal pixels, the repeat count scrambled by a key that grows by 3
 // per word) and the two icons into 32-bit pixel arrays, and writes them as a
-// C++ source.  Fails (exit status 1) on a picture of the wrong size.
+// C++ source.  With --files it writes them as files for a resource compiler
+// instead: skin.bin (the run words, little-endian) and icon_window.ico,
+// icon_tray.ico (32-bit icons with an AND mask).  Fails (exit status 1) on a
+// picture of the wrong size.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -63,11 +67,94 @@ void write_icon(FILE *out, const char *name, const std::vector<uint32_t> &pixels
                  name, h);
 }
 
+// Writes bytes to path through a temporary file, so that an interrupted
+// build never leaves half a file that looks up to date.
+bool write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
+    std::string tmp = path + ".tmp";
+    FILE *out = std::fopen(tmp.c_str(), "wb");
+    if (!out) return false;
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    ok = std::fflush(out) == 0 && ok;
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+void put16(std::vector<uint8_t> *out, uint32_t v) {
+    out->push_back((uint8_t)v);
+    out->push_back((uint8_t)(v >> 8));
+}
+
+void put32(std::vector<uint8_t> *out, uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+// An icon file holding one 32-bit image: the directory, then the image as a
+// bitmap of twice the height (colour rows bottom-up, then the 1-bit AND
+// mask, its rows padded to 32 bits).  A mask bit is set where the pixel is
+// fully transparent, for systems that draw icons through the mask.  A
+// picture without any alpha is taken as opaque, as the Linux backend does.
+std::vector<uint8_t> icon_file(const std::vector<uint32_t> &pixels, int w, int h) {
+    bool any_alpha = false;
+    for (uint32_t p : pixels) any_alpha = any_alpha || (p >> 24) != 0;
+    const uint32_t mask_stride = (uint32_t)((w + 31) / 32) * 4;
+    const uint32_t image_size = 40 + (uint32_t)(w * h) * 4 + mask_stride * (uint32_t)h;
+    std::vector<uint8_t> out;
+    put16(&out, 0);   // reserved
+    put16(&out, 1);   // an icon
+    put16(&out, 1);   // one image
+    out.push_back((uint8_t)(w >= 256 ? 0 : w));
+    out.push_back((uint8_t)(h >= 256 ? 0 : h));
+    out.push_back(0);  // no palette
+    out.push_back(0);
+    put16(&out, 1);    // planes
+    put16(&out, 32);   // bits per pixel
+    put32(&out, image_size);
+    put32(&out, 6 + 16);   // the image follows the directory
+    put32(&out, 40);   // BITMAPINFOHEADER
+    put32(&out, (uint32_t)w);
+    put32(&out, (uint32_t)(h * 2));
+    put16(&out, 1);
+    put16(&out, 32);
+    put32(&out, 0);    // uncompressed
+    put32(&out, image_size - 40);
+    for (int i = 0; i < 4; i++) put32(&out, 0);
+    for (int y = h - 1; y >= 0; y--)
+        for (int x = 0; x < w; x++) {
+            uint32_t p = pixels[(size_t)y * w + x];
+            put32(&out, any_alpha ? p : (p | 0xFF000000u));
+        }
+    for (int y = h - 1; y >= 0; y--) {
+        std::vector<uint8_t> row(mask_stride, 0);
+        for (int x = 0; x < w; x++)
+            if (any_alpha && (pixels[(size_t)y * w + x] >> 24) == 0) row[x / 8] |= (uint8_t)(0x80 >> (x % 8));
+        out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
+}
+
+std::vector<uint8_t> word_bytes(const std::vector<uint32_t> &words) {
+    std::vector<uint8_t> out;
+    out.reserve(words.size() * 4);
+    for (uint32_t w : words) put32(&out, w);
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    const bool files = argc == 6 && std::strcmp(argv[1], "--files") == 0;
+    if (files) {
+        argc--;
+        argv++;
+    }
     if (argc != 5) {
-        std::fprintf(stderr, "usage: skin_encode <skin.png> <window icon.png> <tray icon.png> <out.cpp>\n");
+        std::fprintf(stderr, "usage: skin_encode [--files] <skin.png> <window icon.png> <tray icon.png> "
+                             "<out.cpp | out folder>\n");
         return 2;
     }
     std::vector<uint32_t> skin, window_icon, tray_icon;
@@ -85,6 +172,19 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::vector<uint32_t> words = encode_runs(skin, w, h);
+
+    if (files) {
+        const std::string dir = argv[4];
+        if (!write_file(dir + "/skin.bin", word_bytes(words)) ||
+            !write_file(dir + "/icon_window.ico", icon_file(window_icon, ww, wh)) ||
+            !write_file(dir + "/icon_tray.ico", icon_file(tray_icon, tw, th))) {
+            std::fprintf(stderr, "skin_encode: cannot write into %s\n", dir.c_str());
+            return 1;
+        }
+        std::printf("skin_encode: %zu words (%zu bytes), icons %dx%d and %dx%d\n", words.size(),
+                    words.size() * 4, ww, wh, tw, th);
+        return 0;
+    }
 
     std::string tmp = std::string(argv[4]) + ".tmp";
     FILE *out = std::fopen(tmp.c_str(), "w");
