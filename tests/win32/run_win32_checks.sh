@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows checks under Wine: the I/O layer's check
-# (tests/win32/test_win32_io.sh), the window side's check
-# (platform/win32/check/), the program end to end
+# (tests/win32/test_win32_io.sh), the window side's and the shell side's
+# checks (platform/win32/check/), the program end to end
 # (tests/win32/test_win32_e2e.sh) and the unit tests cross-built for
 # Windows (quorvax_tests.exe, run directly).  Wine gets a
 # fresh prefix of its own under BUILD_WIN32_DIR, made once here and timed,
@@ -111,6 +111,8 @@ run_check "Windows I/O layer and list tool (test_win32_io)" \
   bash "$src/tests/win32/test_win32_io.sh" "$build_win32" "$src" $linux_list_tool
 run_check "window side (win32_window_check.exe)" \
   bash "$src/platform/win32/check/run_win32_window_check.sh" "$build_win32/win32_window_check.exe"
+run_check "shell side (win32_shell_check.exe)" \
+  bash "$src/platform/win32/check/run_win32_shell_check.sh"
 run_check "the program end to end (test_win32_e2e)" \
   bash "$src/tests/win32/test_win32_e2e.sh" "$build_win32" "$src" "$linux_build"
 run_check "unit tests (quorvax_tests.exe)" run_unit_tests
