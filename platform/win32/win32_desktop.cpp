@@ -4,25 +4,15 @@
 //
 // Texts are UTF-8 at the seam and UTF-16 in the W calls here.
 //
-// Sections: [HANDLES] [CLIPBOARD] [SHELL] [FOLDER CHOOSER] [TRAY]
-#include "platform/platform.h"
+// Sections: [CLIPBOARD] [SHELL] [FOLDER CHOOSER] [TRAY]
+#include "platform/win32/win32_backend.h"
 #include "platform/win32/io/win32_text.h"
 
-#include <windows.h>
-#include <ole2.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstring>
 #include <vector>
-
-// ---------------------------------------------------------------- [HANDLES]
-
-// A window handle travels through the seam as a 32-bit value: on 32-bit
-// Windows that is the handle itself.
-static_assert(sizeof(void *) == 4, "the Windows backend is built for 32-bit Windows");
-
-static HWND hwnd_of(plat_window window) { return (HWND)(uintptr_t)window; }
 
 namespace {
 
@@ -46,7 +36,6 @@ struct DesktopState {
     bool clipboard_open = false;
     std::vector<char> clipboard_text;   // valid until plat_clipboard_close
     std::vector<TrayEntry> trays;
-    bool com_started = false;
 };
 
 DesktopState d;
@@ -60,7 +49,7 @@ int plat_clipboard_has_text(void) {
 }
 
 int plat_clipboard_open(plat_window window) {
-    d.clipboard_open = OpenClipboard(hwnd_of(window)) != 0;
+    d.clipboard_open = OpenClipboard(win32_hwnd(window)) != 0;
     return d.clipboard_open ? 1 : 0;
 }
 
@@ -256,26 +245,17 @@ static int CALLBACK browse_callback(HWND dialog, UINT message, LPARAM lparam, LP
     return 0;
 }
 
-// The new-style chooser needs COM on the thread.  OleInitialize only counts
-// up when start-up already did it; it is never undone, since the thread
-// keeps it until the program ends either way.
-static void start_com_once(void) {
-    if (d.com_started) return;
-    d.com_started = true;
-    OleInitialize(nullptr);
-}
-
 static bool existing_folder(const wchar_t *path) {
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The chooser runs its own modal loop; the window's timer messages are
-// dispatched to its procedure from there by Windows itself.
+// dispatched to its procedure from there by Windows itself.  Its new style
+// needs COM on the thread, which plat_init starts.
 int plat_choose_folder(plat_window owner, const char *title, const char *start_folder, char *out, int cap) {
     if (!out || cap <= 0) return 0;
     out[0] = 0;
-    start_com_once();
     wchar_t caption[256], start[MAX_PATH * 2];
     if (win32_utf8_to_wide(title ? title : "", caption, 256) < 0) caption[0] = 0;
     if (!start_folder || win32_path_to_wide(start_folder, start, MAX_PATH * 2) <= 0 || !existing_folder(start)) {
@@ -285,7 +265,7 @@ int plat_choose_folder(plat_window owner, const char *title, const char *start_f
 
     BROWSEINFOW info;
     memset(&info, 0, sizeof info);
-    info.hwndOwner = hwnd_of(owner);
+    info.hwndOwner = win32_hwnd(owner);
     info.lpszTitle = caption;
     info.ulFlags = BROWSE_FLAGS;
     info.lpfn = browse_callback;
@@ -336,7 +316,7 @@ static TrayEntry *tray_entry(HWND window) {
 // when the icon was added, or Explorer restarted since) adds it anew.
 int plat_tray(PlatTrayCommand command, plat_window window, plat_icon icon, const char *tip,
               uint32_t callback_message) {
-    HWND hwnd = hwnd_of(window);
+    HWND hwnd = win32_hwnd(window);
     if (!IsWindow(hwnd)) return 0;
     NOTIFYICONDATAW data;
     memset(&data, 0, sizeof data);

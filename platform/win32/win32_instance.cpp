@@ -11,9 +11,8 @@
 //
 // The helper lives as long as the main window: the main window is
 // subclassed to destroy the helper when it is destroyed itself.
-#include "platform/platform.h"
+#include "platform/win32/win32_backend.h"
 
-#include <windows.h>
 #include <commctrl.h>
 
 #include <cstring>
@@ -118,7 +117,7 @@ int plat_signal_running_instance(const char *key) {
 // here waits.
 int plat_listen_for_instances(plat_window window, const char *key, uint32_t message) {
     stop_listening();
-    HWND target = (HWND)(uintptr_t)window;
+    HWND target = win32_hwnd(window);
     if (!key || !*key || !IsWindow(target) || !register_helper_class()) return 0;
     wchar_t name[NAME_CAP];
     instance_name(key, name);

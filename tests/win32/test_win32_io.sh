@@ -59,7 +59,10 @@ wine "$build/win32_io_check.exe" "$(winepath -w "$work/check")" "$(winepath -w "
   >"$work/check.out" 2>"$work/check.err"
 rc=$?
 cat "$work/check.out"
-[ $rc -eq 0 ] || fail "win32_io_check.exe exited with $rc: $(cat "$work/check.err")"
+if [ $rc -ne 0 ]; then
+  fail "win32_io_check.exe exited with $rc"
+  sed 's/^/  stderr: /' "$work/check.err"
+fi
 
 # The names it made, as Linux sees them: the same UTF-8 characters.
 cafe=$(printf 'Caf\xc3\xa9 Society 123.flv')
