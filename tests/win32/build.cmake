@@ -9,7 +9,10 @@
 # names.  Here those names lead to the Windows I/O layer compiled a second
 # time with exactly those operations renamed win32_under_*, so the fake's
 # own plat_* versions and the layer's live side by side in one program;
-# everything else (reads, seeks, sends, ...) is the layer's own.
+# everything else (reads, seeks, sends, ...) is the layer's own.  The fake
+# starts no network, so it stops none either: plat_net_stop is the
+# shim's, and Winsock, started at the first socket call, stays up for the
+# whole test program (as the POSIX layer has nothing to stop).
 set(QUORVAX_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 if(NOT EXISTS ${QUORVAX_GOOGLETEST_DIR}/CMakeLists.txt)
   message(FATAL_ERROR "No GoogleTest sources at ${QUORVAX_GOOGLETEST_DIR} (package googletest)")
@@ -22,7 +25,7 @@ enable_testing()
 
 set(QUORVAX_FAKE_WRAPPED plat_tick plat_open_existing_rw plat_create_new_rw plat_write
     plat_write_at plat_net_start plat_resolve plat_tcp_connect plat_tcp_connect_start
-    plat_connect_result plat_recv)
+    plat_connect_result plat_recv plat_net_stop)
 set(QUORVAX_FAKE_RENAMES "")
 foreach(name ${QUORVAX_FAKE_WRAPPED})
   string(REPLACE "plat_" "win32_under_" under ${name})
@@ -47,21 +50,21 @@ target_link_libraries(platform_fake PUBLIC platform_win32_io_under)
 #   ui/test_item_actions, web/test_fetch, web/test_probe, web/test_request
 #                                poll(), setrlimit(), mkdir(path, mode) and
 #                                descriptors read and written directly
-#   engine/test_engine_web, engine/test_transfer, web/test_testweb
-#                                the demo web (a Python process) or the
-#                                test's socket end (support/testweb.cpp,
-#                                support/seam_connection.cpp: POSIX sockets)
+#   engine/test_engine_web, web/test_testweb
+#                                the demo web, a Python process on the
+#                                Linux side (support/testweb.cpp)
 set(QUORVAX_WIN32_TEST_SOURCES
   app/test_startup.cpp app/test_strings.cpp
   display/test_draw.cpp display/test_layout.cpp display/test_paint.cpp
   display/test_refresh.cpp display/test_skin.cpp
-  engine/test_download_table.cpp engine/test_size_text.cpp
+  engine/test_download_table.cpp engine/test_size_text.cpp engine/test_transfer.cpp
   platform/test_fake_platform.cpp
   ui/test_clipboard.cpp ui/test_refresh.cpp ui/test_scroll.cpp ui/test_window_proc.cpp
   web/test_rules.cpp web/test_text.cpp)
 list(TRANSFORM QUORVAX_WIN32_TEST_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(quorvax_tests ${QUORVAX_WIN32_TEST_SOURCES}
-               ${CMAKE_SOURCE_DIR}/tests/win32/temp_dir_win32.cpp)
+               ${CMAKE_SOURCE_DIR}/tests/win32/temp_dir_win32.cpp
+               ${CMAKE_SOURCE_DIR}/tests/win32/seam_connection_win32.cpp)
 target_include_directories(quorvax_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
 # The skin and icons as compiled-in arrays: the Windows program carries
 # them as resources of its executable instead, which the tests have not.

@@ -50,6 +50,10 @@ plat_socket posix_tcp_connect_start(uint32_t address, uint16_t port) {
     net_started();
     return win32_under_tcp_connect_start(address, port);
 }
+// The fake's plat_net_start starts nothing, so the program's shut-down
+// stops nothing: Winsock stays up for the tests that follow.
+void plat_net_stop(void) {}
+
 int posix_connect_result(plat_socket s) { return win32_under_connect_result(s); }
 int posix_recv(plat_socket s, void *buffer, int length) { return win32_under_recv(s, buffer, length); }
 
