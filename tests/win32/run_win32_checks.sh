@@ -70,13 +70,21 @@ echo "Wine prefix $WINEPREFIX made in $(seconds $(( $(now_ms) - begin ))) ($(win
 passed=0 failed=0 skipped=0
 failures=()
 
-# run_check NAME COMMAND...: runs one check with its output indented,
-# bounded in time; the prefix's processes are ended before the next.
+# run_check [--persistent] NAME COMMAND...: runs one check with its output
+# indented, bounded in time; the prefix's processes are ended before the
+# next.  --persistent keeps Wine's server up for the whole check, for checks
+# that run Wine commands one after another: a server ends a few seconds
+# after its last process, and one that is ending just as the next command
+# connects fails that command ("recvmsg: Connection reset by peer").  Checks
+# that end or wait for the server themselves run without it.
 run_check() {
-  local name="$1" rc begin
+  local persistent=0 name rc begin
+  [ "$1" = --persistent ] && { persistent=1; shift; }
+  name="$1"
   shift
   echo "== $name"
   begin=$(now_ms)
+  [ "$persistent" = 1 ] && wineserver -p
   # The output goes to a file, not a pipe: a helper a check leaves behind
   # (xclip serving the clipboard) would hold a pipe open after the check.
   local log="$build_win32/check.log"
@@ -87,7 +95,8 @@ run_check() {
   fi
   rc=$?
   sed 's/^/   /' "$log"
-  timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null
+  wineserver -k 2>/dev/null
+  timeout 60 wineserver -w 2>/dev/null
   local took
   took=$(seconds $(( $(now_ms) - begin )))
   case "$rc" in
@@ -112,11 +121,11 @@ run_unit_tests() {
 
 linux_list_tool=""
 [ -n "$linux_build" ] && linux_list_tool="$linux_build/quorvax-list"
-run_check "Windows I/O layer and list tool (test_win32_io)" \
+run_check --persistent "Windows I/O layer and list tool (test_win32_io)" \
   bash "$src/tests/win32/test_win32_io.sh" "$build_win32" "$src" $linux_list_tool
 run_check "window side (win32_window_check.exe)" \
   bash "$src/platform/win32/check/run_win32_window_check.sh" "$build_win32/win32_window_check.exe"
-run_check "shell side (test_win32_shell)" \
+run_check --persistent "shell side (test_win32_shell)" \
   bash "$src/tests/win32/test_win32_shell.sh" "$build_win32" "$src"
 run_check "the program end to end (test_win32_e2e)" \
   bash "$src/tests/win32/test_win32_e2e.sh" "$build_win32" "$src" "$linux_build"
