@@ -29,14 +29,9 @@ add_custom_target(quorvax_skin_data DEPENDS ${SKIN_DATA_SOURCE})
 # The PNG reader goes into the resources library too: the program never
 # calls it (so the linker leaves it out), the tests compare the encoded skin
 # with its picture through it.
-# On Windows the program takes the skin from its executable's resources
-# instead (platform/win32/build.cmake), so the arrays go into a library of
-# their own that the program does not link.
-if(WIN32)
-  target_sources(quorvax_resources_arrays PRIVATE ${SKIN_DATA_SOURCE}
-                 ${CMAKE_SOURCE_DIR}/tools/skin/png_read.cpp)
-  add_dependencies(quorvax_resources_arrays quorvax_skin_data)
-else()
+# The Windows program takes them from its executable's resources instead
+# (platform/win32/build.cmake).
+if(NOT QUORVAX_SKIN_IN_EXECUTABLE)
   target_sources(quorvax_resources PRIVATE ${SKIN_DATA_SOURCE} ${CMAKE_SOURCE_DIR}/tools/skin/png_read.cpp)
   add_dependencies(quorvax_resources quorvax_skin_data)
 endif()

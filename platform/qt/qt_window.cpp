@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
+#include <QEnterEvent>
 #include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
@@ -115,6 +116,10 @@ struct BackendState {
     bool presenting = false;             // plat_present is repainting
     bool keys[256] = {};                 // keys seen down by our window
     bool left_held = false;              // left press on our window, release not yet seen
+    // The pointer's last known screen position (see plat_cursor_pos).
+    bool pointer_known = false;
+    QPoint pointer;
+    uint32_t pointer_seen_at = 0;        // plat_tick when it was last learned
     XPointerQuery x_pointer;
     std::vector<QDialog *> modal_stack;  // open modal dialogs, innermost last
     int signal_pipe[2] = {-1, -1};
@@ -256,6 +261,7 @@ void plat_finish(void) {
     g.quit_pending = false;
     memset(g.keys, 0, sizeof g.keys);
     g.left_held = false;
+    g.pointer_known = false;
     if (g.x_pointer.lib) dlclose(g.x_pointer.lib);
     g.x_pointer = XPointerQuery();
     if (g.signal_notifier) {
@@ -425,6 +431,8 @@ static uint32_t key_flags(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) 
 }
 
 static int virtual_key_of(const QKeyEvent *event);
+static void learn_pointer(const QPoint &screen);
+static void forget_pointer(void);
 
 namespace {
 
@@ -453,6 +461,7 @@ protected:
     }
 
     void mouseMoveEvent(QMouseEvent *event) override {
+        learn_pointer(event->globalPosition().toPoint());
         QPoint p = event->position().toPoint();
         if (!inside(p)) return;
         // The class cursor shows at the next pointer movement.
@@ -472,6 +481,7 @@ protected:
         // widgets; should it ever hand it on, it is dropped here, since the
         // double-click event that follows stands for it, as WM_LBUTTONDBLCLK
         // stands for the second WM_LBUTTONDOWN on Windows.
+        learn_pointer(event->globalPosition().toPoint());
         if (event->flags() & Qt::MouseEventCreatedDoubleClick) return;
         // A click activates the window, as on Windows, so keys reach it.
         if (!isActiveWindow()) activateWindow();
@@ -480,12 +490,14 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override {
         // The release ends a press on our window wherever the pointer is
         // now: X11 hands it to the window that took the press.
+        learn_pointer(event->globalPosition().toPoint());
         if (event->button() == Qt::LeftButton) g.left_held = false;
         button_message(event, PLAT_WM_LBUTTONUP, PLAT_WM_RBUTTONUP, WM_MBUTTONUP);
     }
     // Qt reports a double click as press, release, double-click, release;
     // the double-click event stands where Windows sends WM_LBUTTONDBLCLK.
     void mouseDoubleClickEvent(QMouseEvent *event) override {
+        learn_pointer(event->globalPosition().toPoint());
         button_message(event, PLAT_WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK);
     }
 
@@ -514,6 +526,17 @@ protected:
         uint32_t wparam = ((uint32_t)(notches & 0xFFFF) << 16) |
                           key_flags(event->buttons(), event->modifiers());
         post(handle_, PLAT_WM_MOUSEWHEEL, wparam, pack_point(screen.x(), screen.y()));
+    }
+
+    // The pointer came in (or the window appeared under it) and went out:
+    // where it went is asked of the server once, at the next look.
+    void enterEvent(QEnterEvent *event) override {
+        learn_pointer(event->globalPosition().toPoint());
+        QWidget::enterEvent(event);
+    }
+    void leaveEvent(QEvent *event) override {
+        forget_pointer();
+        QWidget::leaveEvent(event);
     }
 
     void keyPressEvent(QKeyEvent *event) override {
@@ -800,16 +823,48 @@ void plat_present(plat_window window) {
     if (!e || e->back_buffer.isNull()) return;
     const QImage &buffer = e->back_buffer;
     const int width = buffer.width(), height = buffer.height();
-    if (e->picture.width() != width || e->picture.height() != height)
+    bool everything = false;
+    if (e->picture.width() != width || e->picture.height() != height) {
         e->picture = QImage(width, height, QImage::Format_RGB32);
+        everything = true;
+    }
+    // The picture on screen is the one presented last (a paint the system
+    // asks for draws it whole), so only the rows that changed since need to
+    // go to the screen: while downloads run that is a few text rows, not
+    // the whole window.  Changed rows next to each other go as one
+    // rectangle, as wide as what changed in them.
     // The program leaves the top byte undefined; Qt wants it 0xFF for RGB32.
-    for (int row = 0; row < height; row++) {
-        uint32_t *dst = (uint32_t *)e->picture.scanLine(row);
-        const uint32_t *src = (const uint32_t *)buffer.constScanLine(row);
-        for (int col = 0; col < width; col++) dst[col] = src[col] | 0xFF000000u;
+    QRegion changed;
+    int run_top = -1, run_left = width, run_right = -1;
+    for (int row = 0; row <= height; row++) {
+        int left = width, right = -1;
+        if (row < height) {
+            uint32_t *dst = (uint32_t *)e->picture.scanLine(row);
+            const uint32_t *src = (const uint32_t *)buffer.constScanLine(row);
+            for (int col = 0; col < width; col++) {
+                const uint32_t p = src[col] | 0xFF000000u;
+                if (dst[col] == p) continue;
+                dst[col] = p;
+                if (col < left) left = col;
+                right = col;
+            }
+        }
+        if (right >= 0) {
+            if (run_top < 0) run_top = row;
+            if (left < run_left) run_left = left;
+            if (right > run_right) run_right = right;
+        } else if (run_top >= 0) {
+            changed += QRect(run_left, run_top, run_right - run_left + 1, row - run_top);
+            run_top = -1;
+            run_left = width;
+            run_right = -1;
+        }
     }
     g.presenting = true;
-    e->widget->repaint();
+    if (everything)
+        e->widget->repaint();
+    else if (!changed.isEmpty())
+        e->widget->repaint(changed);
     g.presenting = false;
 }
 
@@ -871,8 +926,32 @@ static int virtual_key_of(const QKeyEvent *event) {
                           x11 ? event->nativeScanCode() : 0);
 }
 
+// The program looks at the pointer on every heartbeat, and on X11 every
+// look at QCursor::pos is a round trip to the server, which was most of
+// what an idle program cost.  While the pointer is over our window every
+// movement reaches us as an event anyway, and when it leaves (or another
+// window comes over it) we hear of that too; so the position is learned
+// from those events, the server is asked only after the pointer has left,
+// and otherwise at most every POINTER_RECHECK_MS, in case an event was
+// missed (a crossing the window manager swallowed).  A hover look can thus
+// stay lit that long at worst after the pointer went without an event.
+static const uint32_t POINTER_RECHECK_MS = 250;
+
+static void learn_pointer(const QPoint &screen) {
+    g.pointer = screen;
+    g.pointer_known = true;
+    g.pointer_seen_at = plat_tick();
+}
+
+static void forget_pointer(void) { g.pointer_known = false; }
+
 void plat_cursor_pos(int *x, int *y) {
-    QPoint p = g.app ? QCursor::pos() : QPoint();
+    QPoint p;
+    if (g.app) {
+        if (!g.pointer_known || plat_tick() - g.pointer_seen_at >= POINTER_RECHECK_MS)
+            learn_pointer(QCursor::pos());
+        p = g.pointer;
+    }
     if (x) *x = p.x();
     if (y) *y = p.y();
 }

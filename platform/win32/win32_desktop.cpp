@@ -317,7 +317,9 @@ static TrayEntry *tray_entry(HWND window) {
 int plat_tray(PlatTrayCommand command, plat_window window, plat_icon icon, const char *tip,
               uint32_t callback_message) {
     HWND hwnd = win32_hwnd(window);
-    if (!IsWindow(hwnd)) return 0;
+    // The shell knows the icon by window handle and number, so a delete
+    // goes out even for a window already gone.
+    if (!hwnd || (command != PLAT_TRAY_DELETE && !IsWindow(hwnd))) return 0;
     NOTIFYICONDATAW data;
     memset(&data, 0, sizeof data);
     data.cbSize = NOTIFYICONDATAW_V2_SIZE;

@@ -193,12 +193,23 @@ int32_t plat_default_window_proc(plat_window window, uint32_t message,
 
 // ---------------------------------------------------------------- [START]
 
+// Windows always has a display; Wine without an X server has none, and
+// then cannot make a top-level window: a hidden one is made and destroyed
+// to find out, so that the program ends as on a desktop without a display.
+static bool display_available(void) {
+    HWND probe = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!probe) return false;
+    DestroyWindow(probe);
+    return true;
+}
+
 // COM is started here for the whole run: the folder chooser's new-style
 // dialog needs it on the GUI thread (OleInitialize, which also gives it
 // drag and drop and the clipboard's OLE side).
 int plat_init(void) {
     if (g.started) return 1;
-    if (!GetDesktopWindow()) return 0;
+    if (!display_available()) return 0;
     g.gui_thread = GetCurrentThreadId();
     g.ole_started = SUCCEEDED(OleInitialize(nullptr));
     INITCOMMONCONTROLSEX controls;
@@ -212,8 +223,10 @@ int plat_init(void) {
 void plat_finish(void) {
     if (!g.started) return;
     // The program's state is gone by now: windows still left are destroyed
-    // with the system's default handling only.
-    g.classes.clear();
+    // with the system's default handling only, and the classes go after
+    // them, so that a later plat_init can register them again.
+    std::vector<ClassEntry> classes;
+    classes.swap(g.classes);
     while (!g.windows.empty()) {
         HWND hwnd = g.windows.back();
         if (IsWindow(hwnd))
@@ -224,6 +237,8 @@ void plat_finish(void) {
         if (!g.windows.empty() && g.windows.back() == hwnd) g.windows.pop_back();
     }
     while (!g.buffers.empty()) release_buffer(g.buffers.back().hwnd);
+    for (const ClassEntry &c : classes)
+        UnregisterClassW((LPCWSTR)(uintptr_t)c.atom, GetModuleHandleW(nullptr));
     win32_text_release();
     if (g.ole_started) OleUninitialize();
     g.ole_started = false;
@@ -259,7 +274,7 @@ int plat_register_class(const char *class_name, PlatWindowProc proc,
 plat_window plat_create_window(const char *class_name, const char *title,
                                int x, int y, int width, int height) {
     wchar_t name[NAME_CAP], caption[NAME_CAP];
-    if (win32_utf8_to_wide(class_name, name, NAME_CAP) <= 0) return 0;
+    if (width <= 0 || height <= 0 || win32_utf8_to_wide(class_name, name, NAME_CAP) <= 0) return 0;
     if (win32_utf8_to_wide(title ? title : "", caption, NAME_CAP) < 0) caption[0] = 0;
     HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, name, caption, WS_POPUP, x, y,
                                 width, height, nullptr, nullptr, GetModuleHandleW(nullptr),

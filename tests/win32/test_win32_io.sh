@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows I/O layer under Wine: runs win32_io_check.exe (files, share
-# modes, 64-bit positions, names, paths, clock, sockets), looks at the names
+# modes, 64-bit positions, names, paths, look-up bounds, sockets), looks at the names
 # it made from the Linux side, and compares quorvax-list.exe with the Linux
 # quorvax-list: the same commands must give the same exit status, the same
 # output and a byte-identical list file.
@@ -8,9 +8,8 @@
 # Usage: bash tests/win32/test_win32_io.sh BUILD_WIN32_DIR SOURCE_DIR [LINUX_LIST_TOOL]
 #   BUILD_WIN32_DIR  the cross build (tools/build_win32.sh makes build-win32);
 #                    win32_io_check.exe and quorvax-list.exe are built there
-#                    when missing
 #   LINUX_LIST_TOOL  the Linux quorvax-list; by default the one of
-#                    SOURCE_DIR/build-host-tools, built there when missing
+#                    SOURCE_DIR/build-host-tools, built there
 # Exit status: 0 passed, 77 skipped (no wine), anything else failed.
 # Wine runs in $WINEPREFIX (the caller's choice; its default otherwise).
 set -uo pipefail
@@ -33,16 +32,14 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # the C locale every non-ASCII name fails.  The program's names are UTF-8.
 export LC_ALL=C.UTF-8
 
-if [ ! -f "$build/win32_io_check.exe" ] || [ ! -f "$build/quorvax-list.exe" ]; then
-  cmake --build "$build" -j2 --target win32_io_check quorvax-list >/dev/null || exit 1
+# Brought up to date (nothing to do when they are).
+cmake --build "$build" -j2 --target win32_io_check quorvax-list >/dev/null || exit 1
+if [ -z "${3:-}" ] && [ -f "$source_dir/build-host-tools/CMakeCache.txt" ]; then
+  cmake --build "$source_dir/build-host-tools" -j2 --target quorvax-list >/dev/null || exit 1
 fi
 if [ ! -x "$linux_tool" ]; then
-  if [ -z "${3:-}" ] && [ -f "$source_dir/build-host-tools/CMakeCache.txt" ]; then
-    cmake --build "$source_dir/build-host-tools" -j2 --target quorvax-list >/dev/null || exit 1
-  else
-    echo "FAIL: no Linux quorvax-list at $linux_tool" >&2
-    exit 1
-  fi
+  echo "FAIL: no Linux quorvax-list at $linux_tool" >&2
+  exit 1
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvax-win32-io.XXXXXX")

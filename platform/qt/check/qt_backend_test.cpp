@@ -19,6 +19,8 @@
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QPainter>
+#include <QScreen>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -345,6 +347,42 @@ TEST_F(QtBackendTest, presenting_on_paint_shows_the_back_buffer_and_asks_for_no_
     EXPECT_EQ(plat_create_back_buffer(window + 100, 288, 417), nullptr);
 }
 
+// Presenting sends the screen only the rows that changed since the last
+// present: what the X server shows must still be the whole back buffer.
+TEST_F(QtBackendTest, every_present_leaves_the_whole_back_buffer_on_the_screen) {
+    if (!on_x11()) GTEST_SKIP() << "needs an X server to read the screen back";
+    show_settled();
+    uint32_t *pixels = plat_create_back_buffer(window, 288, 417);
+    ASSERT_NE(pixels, nullptr);
+    auto on_screen_matches = [&](const char *when) {
+        pump(100);
+        QImage screen = widget()->screen()->grabWindow(widget()->winId()).toImage();
+        ASSERT_EQ(screen.size(), QSize(288, 417)) << when;
+        int wrong = 0;
+        for (int y = 0; y < 417; y++)
+            for (int x = 0; x < 288; x++)
+                wrong += (screen.pixel(x, y) & 0xFFFFFFu) != (pixels[y * 288 + x] & 0xFFFFFFu);
+        EXPECT_EQ(wrong, 0) << when;
+    };
+    for (int y = 0; y < 417; y++)
+        for (int x = 0; x < 288; x++) pixels[y * 288 + x] = (uint32_t)(x << 16 | y << 4 | (x ^ y));
+    plat_present(window);
+    on_screen_matches("first picture");
+    // Changes in separate places, the corners included; the top byte, which
+    // the program leaves undefined, changes nothing.
+    for (int y = 10; y < 13; y++)
+        for (int x = 5; x < 21; x++) pixels[y * 288 + x] = 0x00FF0000;
+    pixels[200 * 288 + 287] = 0x0000FF00;
+    pixels[416 * 288 + 0] = 0x000000FF;
+    pixels[0] = 0x00FFFFFF;
+    pixels[100 * 288 + 100] |= 0xAB000000u;
+    plat_present(window);
+    on_screen_matches("after changes");
+    plat_present(window);
+    on_screen_matches("presented unchanged");
+    plat_delete_back_buffer(window);
+}
+
 TEST_F(QtBackendTest, ticks_missed_while_nobody_retrieves_come_out_as_one) {
     plat_set_timer(window, 4, 10);
     for (int i = 0; i < 6; i++) {
@@ -613,6 +651,44 @@ TEST_F(QtBackendTest, dragged_window_keeps_its_size_unpainted_and_its_rect_match
         return m.message == PLAT_WM_PAINT;
     }));
     plat_delete_back_buffer(window);
+}
+
+// The position the program reads on every heartbeat is learned from the
+// pointer's own events; it must follow the pointer out of the window at
+// once, not keep the last point inside (a hover look would stay lit).
+TEST_F(QtBackendTest, cursor_position_follows_the_pointer_in_and_out_of_the_window) {
+    if (!on_x11() || !have_xdotool()) GTEST_SKIP() << "needs an X server and xdotool";
+    show_settled();
+    PlatRect r;
+    ASSERT_EQ(plat_window_rect(window, &r), 1);
+    int x = 0, y = 0;
+    put_pointer(r.left + 100, r.top + 200);
+    pump(50);
+    plat_cursor_pos(&x, &y);
+    EXPECT_EQ(x, r.left + 100);
+    EXPECT_EQ(y, r.top + 200);
+    for (int round = 0; round < 3; round++) {
+        put_pointer(r.left + 120 + round, r.top + 210);
+        pump(20);
+        plat_cursor_pos(&x, &y);
+        EXPECT_EQ(x, r.left + 120 + round);
+        // Out in one jump: no movement inside tells where it went.
+        put_pointer(r.right + 300, r.top + 10 + round);
+        pump(20);
+        plat_cursor_pos(&x, &y);
+        EXPECT_EQ(x, r.right + 300) << "round " << round;
+        EXPECT_EQ(y, r.top + 10 + round) << "round " << round;
+    }
+    // A window that appears under a pointer standing still.
+    plat_show_window(window, PLAT_HIDE);
+    pump(50);
+    put_pointer(r.left + 50, r.top + 60);
+    plat_cursor_pos(&x, &y);
+    plat_show_window(window, PLAT_SHOW_NO_ACTIVATE);
+    pump(100);
+    plat_cursor_pos(&x, &y);
+    EXPECT_EQ(x, r.left + 50);
+    EXPECT_EQ(y, r.top + 60);
 }
 
 TEST_F(QtBackendTest, class_cursor_changes_at_the_next_pointer_movement) {
@@ -979,6 +1055,64 @@ TEST_F(QtBackendTest, text_lands_below_y_inside_the_clip_in_the_exact_colour) {
     EXPECT_EQ(outside, 0);
     EXPECT_EQ(above, 0);          // y is the top of the text
     EXPECT_GT(right_of_clip, 0);  // drawn right up to the clip's edge
+    plat_delete_font(font);
+}
+
+// Text comes from masks kept per text and clip; laid on any background in
+// any colour, at a second place and a second time (from the kept mask), it
+// must give the pixels a painter drawing the text there gives.
+TEST_F(QtBackendTest, kept_text_gives_the_pixels_a_painter_gives) {
+    const int W = 200, H = 60;
+    std::vector<uint32_t> background((size_t)W * H);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+            background[(size_t)y * W + x] = (uint32_t)((x * 5) & 0xFF) << 16 |
+                                            (uint32_t)((y * 9) & 0xFF) << 8 | (uint32_t)((x + y) & 0xFF);
+    plat_font font = plat_create_font("DejaVu Sans", 13, 400);
+    QFont reference_font("DejaVu Sans");
+    reference_font.setPixelSize(13);
+    reference_font.setWeight(QFont::Normal);
+    reference_font.setHintingPreference(QFont::PreferFullHinting);
+    reference_font.setKerning(false);
+    const int ascent = QFontMetrics(reference_font).ascent();
+    const char *text = "Caf\xc3\xa9 Society 12.5 MB/s";
+    const struct {
+        int x, y;
+        uint32_t colour;
+        PlatRect clip;
+    } cases[] = {
+        {3, 2, 0x00202090, {0, 0, W, H}},
+        {40, 30, 0x00FFEE00, {45, 33, 120, 44}},   // cut on every side
+        {3, 2, 0x00202090, {0, 0, W, H}},          // again: from the kept mask
+        {-20, 20, 0x009A9A00, {0, 0, W, H}},       // partly left of the picture
+    };
+    for (const auto &c : cases) {
+        std::vector<uint32_t> got = background, want = background;
+        int advance = plat_draw_text(got.data(), W, H, font, c.x, c.y, text, (int)strlen(text),
+                                     c.colour, &c.clip);
+        EXPECT_GT(advance, 100);
+        QImage image((uchar *)want.data(), W, H, W * 4, QImage::Format_RGB32);
+        {
+            QPainter painter(&image);
+            painter.setClipRect(QRect(c.clip.left, c.clip.top, c.clip.right - c.clip.left,
+                                      c.clip.bottom - c.clip.top));
+            painter.setFont(reference_font);
+            painter.setPen(QColor((int)(c.colour >> 16), (int)((c.colour >> 8) & 0xFF),
+                                  (int)(c.colour & 0xFF)));
+            painter.drawText(QPoint(c.x, c.y + ascent), QString::fromUtf8(text));
+        }
+        int changed = 0, worst = 0;
+        for (size_t k = 0; k < got.size(); k++) {
+            if ((want[k] & 0xFFFFFF) != background[k]) changed++;
+            for (int shift = 0; shift <= 16; shift += 8) {
+                int d = (int)((got[k] >> shift) & 0xFF) - (int)((want[k] >> shift) & 0xFF);
+                if (d < 0) d = -d;
+                if (d > worst) worst = d;
+            }
+        }
+        EXPECT_GT(changed, 20) << "at " << c.x << "," << c.y;
+        EXPECT_LE(worst, 2) << "at " << c.x << "," << c.y;
+    }
     plat_delete_font(font);
 }
 

@@ -16,7 +16,7 @@ if [ -z "$check" ]; then
 fi
 
 xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; }
+cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null; }
 trap cleanup EXIT
 display=""
 for n in $(seq 260 319); do
@@ -30,8 +30,17 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 xdpyinfo >/dev/null 2>&1 || { echo "FAIL: Xvfb did not start"; exit 1; }
 
 export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG="${WINEDEBUG:--all}"
-timeout 300 wine "$check"
-result=$?
+# On a terminal Wine gives the program a console, which the Ctrl+C check
+# needs; script(1) provides one, and Wine's cursor codes are taken out of
+# what it prints.
+if command -v script >/dev/null 2>&1; then
+  timeout 300 script -qec "wine '$check'" /dev/null |
+    sed -e 's/\x1b\[[0-9]*C/ /g' -e 's/\x1b\[[0-9;?]*[a-zA-Z]//g' -e 's/\r//g'
+  result=${PIPESTATUS[0]}
+else
+  timeout 300 wine "$check"
+  result=$?
+fi
 # The prefix's server keeps its display connection a few seconds longer.
 timeout 30 wineserver -w
 exit $result
