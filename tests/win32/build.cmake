@@ -66,10 +66,7 @@ add_executable(quorvax_tests ${QUORVAX_WIN32_TEST_SOURCES}
                ${CMAKE_SOURCE_DIR}/tests/win32/temp_dir_win32.cpp
                ${CMAKE_SOURCE_DIR}/tests/win32/seam_connection_win32.cpp)
 target_include_directories(quorvax_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-# The skin and icons as compiled-in arrays: the Windows program carries
-# them as resources of its executable instead, which the tests have not.
-target_link_libraries(quorvax_tests PRIVATE quorvax_core quorvax_resources_arrays platform_fake
-                      gtest_main)
+target_link_libraries(quorvax_tests PRIVATE quorvax_core platform_fake gtest_main)
 # The source tree as the Windows program sees it: drive Z: is the root of
 # the Linux file system in every Wine prefix.
 set(QUORVAX_SOURCE_DIR_WINDOWS "Z:${CMAKE_SOURCE_DIR}")
