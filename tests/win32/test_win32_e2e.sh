@@ -82,6 +82,17 @@ EOF
   echo "list tool: wine $win_build/quorvax-list.exe"
 fi
 
+# Whether the X clipboard is empty, asked for at most 2 s: now and then a
+# read through Wine's clipboard bridge gets no answer at all (one run in
+# about ten here, right after the capture emptied the clipboard; xclip then
+# waits for ever, and the next read answers at once), and such a read counts
+# as not empty yet, so the wait asks again.
+clipboard_empty() {
+  local text
+  text=$(timeout 2 xclip -o -selection clipboard 2>/dev/null)
+  [ $? -ne 124 ] && [ -z "$text" ]
+}
+
 # The Windows path of a folder in the scratch area.
 windows_path() { local p="$1"; echo "Z:${p//\//\\}"; }
 
