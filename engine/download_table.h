@@ -45,6 +45,15 @@ static const int REQUEST_STAGE_COUNT = 3;
 // "page", ... for stages 0..2; null for any other value.
 const char *request_stage_name(int stage);
 
+// Site codes of addresses taken without a site pattern: a link straight to a
+// media file, and any other web page.  Their pageAddress keeps its scheme
+// ("http://" or "https://"); the 24 patterns' addresses never carry one.
+static const int32_t SITE_DIRECT_MEDIA = 26;
+static const int32_t SITE_WEB_PAGE = 27;
+inline bool site_kind_keeps_scheme(int32_t kind) {
+    return kind == SITE_DIRECT_MEDIA || kind == SITE_WEB_PAGE;
+}
+
 // Size of an item's receive buffer.
 static const uint32_t RECEIVE_BUFFER_SIZE = 1376256;
 
@@ -58,7 +67,7 @@ struct DownloadItem {
     uint32_t bufferFill;       // bytes held in buffer
     uint32_t sampleBytes;      // body bytes since the last speed sample
     uint32_t speed;            // smoothed bytes per 500 ms
-    int32_t siteKind;          // site rule, 0..25
+    int32_t siteKind;          // site rule 0..25, SITE_DIRECT_MEDIA or SITE_WEB_PAGE
     int16_t retryCount;        // retries since last progress
     int16_t redirectedPage;    // 1: redirect target held at the start of buffer
     int16_t requestStage;      // 0 page, 1 stream address, 2 stream with range

@@ -21,6 +21,7 @@
 #include "app/strings.h"
 #include "app/text_copy.h"
 #include "engine/download_table.h"
+#include "listfile/address_text.h"
 #include "listfile/listfile.h"
 #include "ui/clipboard.h"
 #include "ui/list_view.h"
@@ -77,16 +78,28 @@ static void rebuild_keeping_scroll(void) {
 
 // --------------------------------------------------------------- [ADDING]
 
-// Index of the first item whose address the candidate's address contains,
-// or -1.  The search stops at the candidate's NUL, never in stale bytes
-// behind it.
-static int32_t find_duplicate(const char *candidate) {
-    int32_t length = (int32_t)strnlen(candidate, sizeof downloads.items[0].pageAddress);
+// Index of the first item the candidate repeats, or -1.  A site pattern's
+// address repeats an item whose address it contains (the same page with
+// more after it); the search stops at the candidate's NUL, never in stale
+// bytes behind it.  A link kept with its scheme repeats only an item with
+// exactly that address: containing it would make every later address of a
+// host a repeat of its first.  The two kinds never repeat each other (only
+// links keep a scheme).
+static int32_t find_duplicate(const DownloadItem &candidate) {
+    const size_t field = sizeof candidate.pageAddress;
+    const bool exact = site_kind_keeps_scheme(candidate.siteKind);
+    int32_t length = (int32_t)strnlen(candidate.pageAddress, field);
     for (int32_t i = 0; i < downloads.item_count; i++) {
-        const char *address = downloads.items[i].pageAddress;
+        const DownloadItem &item = downloads.items[i];
+        const char *address = item.pageAddress;
         if (!address[0]) continue;  // an empty address would match anything
+        if (exact) {
+            if (strncmp(candidate.pageAddress, address, field) == 0) return i;
+            continue;
+        }
+        if (site_kind_keeps_scheme(item.siteKind)) continue;
         begin_search(0, length);
-        if (find_text(candidate, address)) return i;
+        if (find_text(candidate.pageAddress, address)) return i;
     }
     return -1;
 }
@@ -109,7 +122,7 @@ void add_offered_download(void) {
     AppState &s = app_state;
     if (!downloads.items) return;
     DownloadItem &candidate = downloads.items[downloads.item_count];
-    int32_t duplicate = find_duplicate(candidate.pageAddress);
+    int32_t duplicate = find_duplicate(candidate);
     if (duplicate >= 0) {
         show_duplicate(duplicate);
         s.offer_pending = 0;
@@ -190,14 +203,16 @@ static int state_is_one_of(uint32_t state, const uint32_t *states, int n) {
     return 0;
 }
 
-// The page goes to the browser as the scheme prefix and the stored address,
-// and only an address that the browser cannot take as anything else (a
-// user name before the host, a second argument, markup).  The text is built
-// here, in a buffer of its own.
+// The page goes to the browser as the stored address when it keeps its
+// scheme ("http://" or "https://"), else as the scheme prefix and the
+// address; either way only an address that the browser cannot take as
+// anything else (a user name before the host, a second argument, markup).
+// The text is built here, in a buffer of its own.
 static void open_item_page(const DownloadItem &item) {
-    if (!page_address_openable(item.pageAddress, (int)sizeof item.pageAddress)) return;
+    const int scheme = address_scheme_length(item.pageAddress);
+    if (!page_address_openable(item.pageAddress + scheme, (int)sizeof item.pageAddress - scheme)) return;
     char text[OUTPUT_PATH_CAP] = "";
-    if (!append_text_whole(text, sizeof text, string_entry(STR_SCHEME_PREFIX))) return;
+    if (!scheme && !append_text_whole(text, sizeof text, string_entry(STR_SCHEME_PREFIX))) return;
     if (!append_text_whole(text, sizeof text, item.pageAddress)) return;
     per_message_step(text, nullptr);
 }

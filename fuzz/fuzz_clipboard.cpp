@@ -11,11 +11,14 @@
 // nothing the poll's copy leaves out, may change what is offered.
 //
 // After each: the offer is pending exactly when the text shows a supported
-// pattern ending in its first 512 characters; the candidate record then
-// holds the address starting at the first occurrence of the first such
-// pattern in matching order, at most 254 characters, cut at the first stop
-// character, NUL-terminated in its field with zeros behind, under that
-// pattern's site code; a text that offers nothing leaves the candidate
+// pattern ending in its first 512 characters, or else is one whole http(s)
+// link as modelled below (a page link only while the window shows); the
+// candidate record then holds the address starting at the first occurrence
+// of the first such pattern in matching order, at most 254 characters, cut
+// at the first stop character, under that pattern's site code, or the whole
+// link with its scheme in lower case under code 26 (its path ends in a
+// media extension) or 27, NUL-terminated in its field with zeros behind;
+// a text that offers nothing leaves the candidate
 // record as it was; no other record changes; a hidden window pops up,
 // without taking the focus, only for an address it has not popped up for;
 // and the capture's emptying takes the offering text off the clipboard.
@@ -103,12 +106,17 @@ bool initialise() {
 // ------------------------------------------------------------ [EXPECTED]
 
 // What recognition must make of a text (read up to its first NUL).
+// offered: a pattern or a link offers it; a page link (kind 27) only while
+// the window shows, which offered_now() adds.
 struct Expected {
     bool offered;
     int32_t kind;
     std::string address;
     int32_t checksum;
 };
+
+const int32_t DIRECT_MEDIA = 26, WEB_PAGE = 27;
+const size_t LINK_MAX = 511;
 
 unsigned char lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? (unsigned char)(c + 32) : c; }
 
@@ -140,12 +148,69 @@ bool stops_address(unsigned char c) {
     return c < 32 || c == 127 || c == ' ' || c == '"' || c == '<' || c == '>';
 }
 
+bool ends_with_any_case(const std::string &text, const std::string &ending) {
+    if (text.size() <= ending.size()) return false;
+    for (size_t k = 0; k < ending.size(); k++)
+        if (lower((unsigned char)text[text.size() - ending.size() + k]) != (unsigned char)ending[k]) return false;
+    return true;
+}
+
+std::string lower_text(std::string text) {
+    for (char &c : text) c = (char)lower((unsigned char)c);
+    return text;
+}
+
+// A text without a pattern as a whole link: 26 or 27 with the link, or 0.
+int32_t link_kind(const std::string &text, std::string *link) {
+    if (text.size() > OFFER_TEXT_MAX) return 0;
+    const char *space = " \t\n\v\f\r";
+    size_t begin = text.find_first_not_of(space);
+    if (begin == std::string::npos) return 0;
+    size_t end = text.find_last_not_of(space) + 1;
+    std::string l = text.substr(begin, end - begin);
+    if (l.size() > LINK_MAX) return 0;
+    for (char c : l)
+        if ((unsigned char)c <= 32 || (unsigned char)c >= 127 || strchr("\"'<>\\", c)) return 0;
+    std::string head = lower_text(l.substr(0, 8));
+    size_t scheme = head.compare(0, 7, "http://") == 0 ? 7 : head == "https://" ? 8 : 0;
+    if (!scheme) return 0;
+    size_t host_end = l.find_first_of("/?#", scheme);
+    if (host_end == std::string::npos) host_end = l.size();
+    std::string host = l.substr(scheme, host_end - scheme);
+    if (host.empty() || host[0] == '[' || host.find('@') != std::string::npos) return 0;
+    size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        std::string digits = host.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return 0;
+        long port = strtol(digits.c_str(), nullptr, 10);
+        if (port < 1 || port > 65535) return 0;
+        host = host.substr(0, colon);
+    }
+    if (host.empty() || host.size() > 255) return 0;
+    std::string path = l.substr(host_end, l.find_first_of("?#", host_end) - host_end);
+    if (path.empty() || path[0] != '/') path = "/" + path;
+    for (const char *manifest : {".m3u8", ".mpd", ".f4m"})
+        if (ends_with_any_case(path, manifest)) return 0;
+    if (lower_text(path).find(".ism/manifest") != std::string::npos) return 0;
+    *link = lower_text(l.substr(0, scheme)) + l.substr(scheme);
+    for (const char *media : {".mp4", ".m4v", ".webm", ".mov", ".mkv", ".mp3", ".m4a", ".ogg", ".ogv", ".oga",
+                              ".opus", ".flac", ".wav", ".aac"})
+        if (ends_with_any_case(path, media)) return DIRECT_MEDIA;
+    return WEB_PAGE;
+}
+
 Expected expected_for(const std::string &text) {
     Expected e = {false, 0, "", 0};
+    std::string link;
+    if (int32_t kind = link_kind(text, &link)) {
+        e = Expected{true, kind, link, 0};
+        for (char c : link) e.checksum += (int32_t)(signed char)c;
+    }
     for (int n = 0; n < SITE_PATTERN_COUNT; n++) {
         long at = first_occurrence(text, site_pattern(n));
         if (at < 0) continue;
-        e.offered = true;
+        e = Expected{true, 0, "", 0};
         e.kind = site_code(n);
         for (size_t k = (size_t)at; k < text.size() && e.address.size() < ADDRESS_MAX; k++) {
             if (stops_address((unsigned char)text[k])) break;
@@ -158,6 +223,11 @@ Expected expected_for(const std::string &text) {
 }
 
 // -------------------------------------------------------------- [CHECKS]
+
+// Whether e offers with the window as it was before the run.
+bool offered_now(const Expected &e, int window_shown) {
+    return e.offered && !(e.kind == WEB_PAGE && window_shown == 0);
+}
 
 struct Before {
     int32_t offer_pending;
@@ -192,21 +262,26 @@ void check_after(const Before &b, bool asked, const Expected &e, int returned, b
     for (int32_t i = 0; i < downloads.item_count; i++)
         check(memcmp(&b.listed[i], &downloads.items[i], sizeof(DownloadItem)) == 0, "listed downloads untouched");
     if (!asked) return;
-    check(returned == (e.offered ? 1 : 0), "offered exactly when a pattern ends in the first 512 characters");
+    const bool offered = offered_now(e, b.window_shown);
+    check(returned == (offered ? 1 : 0), "offered exactly for a pattern in the first 512 characters or a whole link");
     check(s.offer_pending == returned, "offer_pending follows the recognition");
-    if (!e.offered) {
+    if (!offered) {
         check(memcmp(&b.candidate, &c, sizeof c) == 0, "a text that offers nothing leaves the candidate");
         check(s.window_shown == b.window_shown && fake_window().show_count == b.show_count,
               "a text that offers nothing shows no window");
         return;
     }
-    check(c.siteKind == e.kind, "the site code of the first pattern in matching order");
+    check(c.siteKind == e.kind, "the site code of the first pattern in matching order, or of the link");
     size_t length = strnlen(c.pageAddress, sizeof c.pageAddress);
     check(length < sizeof c.pageAddress, "the address ends in its field");
-    check(length <= ADDRESS_MAX, "at most 254 characters of address");
-    check(starts_with_pattern_of(c.pageAddress, c.siteKind), "the address starts with a pattern of its site code");
-    check(std::string(c.pageAddress) == e.address,
-          "the address runs from the pattern's first occurrence to a stop character");
+    if (e.kind == DIRECT_MEDIA || e.kind == WEB_PAGE) {
+        check(std::string(c.pageAddress) == e.address, "a link is stored whole, its scheme in lower case");
+    } else {
+        check(length <= ADDRESS_MAX, "at most 254 characters of address");
+        check(starts_with_pattern_of(c.pageAddress, c.siteKind), "the address starts with a pattern of its site code");
+        check(std::string(c.pageAddress) == e.address,
+              "the address runs from the pattern's first occurrence to a stop character");
+    }
     for (size_t k = length; k < sizeof c.pageAddress; k++)
         check(c.pageAddress[k] == 0, "nothing of an earlier address behind the new one");
     check(s.offer_checksum == e.checksum, "the checksum is the address's signed sum");
@@ -291,7 +366,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check(app_state.offer_pending == 0, "unreadable text or offline: no offer");
     check_after(before, asked, e, app_state.offer_pending, (setup & 32) != 0);
     const Outcome polled = outcome();
-    if (asked && e.offered) last_offer_text = text.substr(0, OFFER_TEXT_MAX);
+    if (asked && offered_now(e, before.window_shown)) last_offer_text = text.substr(0, OFFER_TEXT_MAX);
 
     // The capture's emptying: the text that made the last offer leaves the
     // clipboard (compared as far as recognition kept it); any other text,
@@ -319,7 +394,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         int returned = check_clipboard_address(block);
         free(block);
         check_after(direct_before, true, e, returned, (setup & 32) != 0);
-        if (e.offered) last_offer_text = text.substr(0, OFFER_TEXT_MAX);
+        if (offered_now(e, direct_before.window_shown)) last_offer_text = text.substr(0, OFFER_TEXT_MAX);
         if (asked) {
             Outcome direct = outcome();
             check(direct.offer_pending == polled.offer_pending && direct.offer_checksum == polled.offer_checksum &&

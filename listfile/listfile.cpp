@@ -23,6 +23,7 @@
 #include "app/strings.h"
 #include "app/text_copy.h"
 #include "engine/download_table.h"
+#include "listfile/address_text.h"
 
 static_assert(OUTPUT_PATH_CAP >= DOWNLOAD_FOLDER_SIZE + 1 + (int)sizeof(DownloadItem{}.fileName),
               "every folder and file name fit an output path");
@@ -261,7 +262,8 @@ int file_name_openable(const char *file_name, int field_size) {
         if (control_character(c) || c == '/' || c == '\\') return 0;
         if (c == '.' && k + 1 < length && file_name[k + 1] == '.') return 0;
     }
-    return memcmp(file_name + length - suffix_length, SUFFIX, (size_t)suffix_length) == 0;
+    return memcmp(file_name + length - suffix_length, SUFFIX, (size_t)suffix_length) == 0 ||
+           ends_in_media_extension(file_name, length);
 }
 
 int list_file_key(char *out, int cap) { return plat_full_path(LIST_FILE_NAME, out, cap); }

@@ -68,12 +68,14 @@ int build_output_path(char *out, int cap, const char *file_name);
 // cannot be read as anything else pass.  field_size bounds the text (the
 // size of the record field it lives in): a text without its NUL there fails.
 //
-// A page address, to be opened after the scheme prefix: no control
-// character, space, quote, angle bracket or backslash, and no "@" before its
-// first "/" (which would make the host a user name).  Not empty.
+// A page address, to be opened after the scheme prefix (an address that
+// keeps its own scheme is checked from after it): no control character,
+// space, quote, angle bracket or backslash, and no "@" before its first "/"
+// (which would make the host a user name).  Not empty.
 int page_address_openable(const char *address, int field_size);
 // A download's file name: not empty, no path separator of any system, no
-// "..", no control character, ending in ".flv".
+// "..", no control character, ending in ".flv" or in a media extension
+// (listfile/address_text.h, any case).
 int file_name_openable(const char *file_name, int field_size);
 // The absolute path of a download's file, for the desktop: the file name
 // must pass file_name_openable; the folder is the effective download folder,

@@ -15,7 +15,7 @@
 // drawn); each backend converts where its system wants another encoding.
 //
 // Sections: [TYPES] [MESSAGES] [WINDOW] [INPUT] [CLIPBOARD] [SHELL] [TRAY]
-//           [CLOCK] [FILES] [SOCKETS] [INSTANCE] [TEXT]
+//           [CLOCK] [FILES] [SOCKETS] [TLS] [INSTANCE] [TEXT]
 #pragma once
 
 #include <cstdint>
@@ -330,6 +330,57 @@ int plat_wait_readable(plat_socket s, int timeout_ms);
 int plat_recv(plat_socket s, void *buffer, int length);
 // Closes the socket.
 void plat_close_socket(plat_socket s);
+
+// ------------------------------------------------------------------ [TLS]
+// TLS client connections on connected sockets, for https pages and streams,
+// in the polled style of the sockets: nothing here waits for the peer (but
+// plat_tls_send, for room to send).  The server's certificate is checked
+// against the system's trust store and the host name, with no way to turn
+// the checks off; TLS 1.2 at least.  A connection holds the records it has
+// decrypted in a buffer of its own, so "readable" asks the connection, not
+// the socket: the socket may be empty while the connection holds data.
+
+typedef uint32_t plat_tls;      // 0 = none
+
+// Why a connection failed; plat_tls_failure gives the text in quotes.
+enum PlatTlsFailure {
+    PLAT_TLS_OK = 0,            // "" - no failure
+    PLAT_TLS_UNTRUSTED = 1,     // "untrusted" - no chain to a trusted root
+    PLAT_TLS_EXPIRED = 2,       // "expired" - a certificate outside its dates
+    PLAT_TLS_WRONG_NAME = 3,    // "wrong name" - not issued for the host
+    PLAT_TLS_PROTOCOL = 4,      // "protocol" - no acceptable TLS from the peer
+    PLAT_TLS_CLOSED = 5,        // "closed" - the connection ended or broke
+    PLAT_TLS_OTHER = 6,         // "other"
+};
+// plat_tls_recv's answer when no decrypted byte is ready yet.
+static const int PLAT_TLS_WOULD_BLOCK = -2;
+
+// Starts TLS as a client on the connected socket s for host (a name, sent as
+// the server name and checked against the certificate, or a dotted address,
+// checked only); the socket may already have carried plain bytes (a proxy's
+// CONNECT).  From then on s is used only through the plat_tls_ operations
+// until plat_tls_close.  0 when no connection can be had.
+plat_tls plat_tls_start(plat_socket s, const char *host);
+// Takes the handshake as far as it goes without waiting: 1 done, 0 under way
+// (call again on a later tick; the caller keeps the deadline), -1 failed.
+int plat_tls_handshake(plat_tls t);
+// Sends the bytes in one call, waiting at most 10 s for room; returns length,
+// or -1 on error.
+int plat_tls_send(plat_tls t, const void *data, int length);
+// Decrypted bytes ready to take without blocking, after decrypting whatever
+// has arrived, on the socket or already inside the connection; 0 when none
+// (also once the peer has closed or an error came and all is taken).
+uint32_t plat_tls_readable(plat_tls t);
+// Takes up to length decrypted bytes without blocking; returns the count, 0
+// once the peer has closed and all is taken, -1 on error,
+// PLAT_TLS_WOULD_BLOCK while nothing is ready.
+int plat_tls_recv(plat_tls t, void *buffer, int length);
+// Why the connection failed (a PlatTlsFailure, PLAT_TLS_OK while it has
+// not) and its text in reason (at most cap - 1 bytes and a NUL).
+int plat_tls_failure(plat_tls t, char *reason, int cap);
+// Ends the connection, sending the close notice when that needs no wait;
+// the socket stays open and back in blocking mode, for plat_close_socket.
+void plat_tls_close(plat_tls t);
 
 // ------------------------------------------------------------- [INSTANCE]
 // A second start of the program on the same list finds the list held by the

@@ -24,6 +24,8 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   googletest libgtest-dev
   python3 curl
+  # TLS: the library, and the command that makes the tests' certificates
+  libssl-dev openssl
   xvfb xauth x11-utils xdotool xclip imagemagick
   # how Qt hands pages and folders to the desktop without a desktop
   # environment (xdg-open), a private session bus and a notification area

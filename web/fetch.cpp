@@ -218,6 +218,14 @@ void page_answer(int i) {
 void fetch_page(int i, uint32_t range_start, int stream_mode) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
+    // A link taken without a site pattern has no site rule, and its fetch
+    // is not there yet: the item is given up at its first step, its record
+    // written, rather than asked for as a demo site's page.  The network is
+    // not blamed for it.
+    if (site_kind_keeps_scheme(item.siteKind)) {
+        give_up_item(i);
+        return;
+    }
     if (!item.socket) {
         // A connect that is made at once (as on loopback) sends at once.
         open_next_request(i);

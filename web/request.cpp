@@ -15,6 +15,7 @@
 #include "app/app_state.h"
 #include "app/strings.h"
 #include "app/text_copy.h"
+#include "listfile/address_text.h"
 #include "platform/platform.h"
 #include "web/text.h"
 #include "web/web.h"
@@ -149,14 +150,20 @@ namespace {
 // Splits address: the host starts after the scheme prefix, if any, and
 // ends at the first slash within the first 512 characters; the path
 // follows it (null when there is no slash).  The host is copied to its
-// place in the scratch, which is returned (null without a scratch).
+// place in the scratch, which is returned (null without a scratch).  An
+// address beginning with "https://" starts its host after that; any other
+// is split as the demo sites' addresses always were (after the first
+// "http://" found, or from its start).
 char *split_address(const char *address, const char **path) {
     *path = nullptr;
     char *scratch = app_state.text_scratch;
     if (!scratch || !address) return nullptr;
     begin_search(0, ADDRESS_SEARCH_LIMIT);
     int32_t host_start = 0;
-    if (find_text(address, string_entry(STR_SCHEME_PREFIX))) host_start = search_cursor;
+    if (address_scheme_is_tls(address))
+        host_start = address_scheme_length(address);
+    else if (find_text(address, string_entry(STR_SCHEME_PREFIX)))
+        host_start = search_cursor;
     search_cursor = host_start;
     size_t host_length;
     if (find_text(address, "/")) {
@@ -174,8 +181,12 @@ char *split_address(const char *address, const char **path) {
 
 // Where a request for address connects: the host itself (looked up; port
 // 80 unless the address names one) or, in proxy mode, the proxy, with no
-// look-up.  0 when the host cannot be found.
+// look-up.  0 when the host cannot be found.  An "https://" address (port
+// 443 unless it names one) asks for TLS, which no connection here speaks
+// yet: it gets none, direct or through the proxy, as a host that cannot be
+// found; sent in plain text to a TLS port it could only fail later.
 int request_endpoint(int proxy_mode, const char *address, uint32_t *endpoint, uint16_t *port) {
+    if (address && address_scheme_is_tls(address)) return 0;
     const char *path;
     char *host = split_address(address, &path);
     if (!host) return 0;

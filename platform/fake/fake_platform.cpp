@@ -94,6 +94,7 @@ void fake_reset(void) {
         if (c.peer >= 0) close(c.peer);
     fake() = Fake();
     fake_instance_reset();
+    fake_tls_reset();
 }
 void fake_set_tick(uint32_t tick) {
     fake().tick = tick;

@@ -5,7 +5,8 @@
 // open) are scripted; shell, show-in-folder,
 // tray, text and message-box calls are recorded; files and sockets are real
 // (POSIX) but the Nth write, connect or receive can be made to fail or come
-// up short, and connects can be scripted (pending, refused, made).
+// up short, and connects can be scripted (pending, refused, made); TLS is a
+// scripted stand-in over those sockets.
 // Text uses a fixed-width font: every character is FAKE_CHAR_WIDTH pixels
 // wide and the font's height high.
 #pragma once
@@ -142,6 +143,41 @@ struct FakeConnect {
 void fake_script_connects(int on);
 // The scripted connects since the last reset, oldest first.
 std::vector<FakeConnect> &fake_connects(void);
+
+// ---- TLS (fake_tls.cpp): a scripted stand-in with no cryptography.  Bytes
+// pass through the socket as they are ("identity encryption"), so a test
+// reads requests from and writes answers into the peer of a scripted
+// connect as with plain sockets.  The script in force when plat_tls_start
+// runs shapes that connection: its handshake answers 0 (under way) until
+// its handshake_steps-th call, which answers 1, or -1 with failure when
+// one is set.  With hold_arrivals, every plat_tls_readable and
+// plat_tls_recv first moves all bytes waiting on the socket into the
+// connection's held bytes, as a library reading ahead does: the socket is
+// then empty whenever the program looks at it, and only the connection's
+// own count shows the data.
+struct FakeTlsScript {
+    int start_fails = 0;           // plat_tls_start answers 0
+    int handshake_steps = 1;       // calls until the handshake ends (at least 1)
+    int failure = PLAT_TLS_OK;     // how it ends: PLAT_TLS_OK succeeds
+    int hold_arrivals = 0;
+};
+void fake_tls_script(const FakeTlsScript &script);
+// A connection the program started, as the fake saw it.
+struct FakeTls {
+    plat_socket socket;
+    std::string host;              // the server name asked for
+    int handshake_calls;
+    int failure;                   // PLAT_TLS_OK, or what the handshake ended with
+    std::string held;              // bytes inside the connection, not on the socket
+    bool closed;                   // plat_tls_close was called
+};
+// The connections since the last reset, oldest first; handle k is entry k - 1.
+std::vector<FakeTls> &fake_tls_connections(void);
+// Puts bytes inside a connection, as if decrypted but not yet taken: the
+// program must find them though its socket is empty.
+void fake_tls_hold(plat_tls t, const std::string &bytes);
+// Called by the fake itself: back to the start.
+void fake_tls_reset(void);
 
 // ---- instances (fake_instance.cpp)
 // A listen the program asked for; active until its window is destroyed.

@@ -1,12 +1,13 @@
 // posix_plat_direct.cpp - the platform operations that the Qt program and
 // the list tool take straight from POSIX: the clock, the opening and writing
-// of files, starting the sockets, look-up, connect and receive, and the
-// request to a running instance.  The test
+// of files, starting the sockets, look-up, connect and receive, TLS
+// (OpenSSL, posix_tls.cpp) and the request to a running instance.  The test
 // backend has its own versions of these (it can fail them on purpose); the
 // operations every Linux backend shares are in posix_plat_shared.cpp.
 #include <csignal>
 
 #include "platform/posix/posix_io.h"
+#include "platform/posix/posix_tls.h"
 
 // ---------------------------------------------------------------- clock
 
@@ -42,6 +43,22 @@ plat_socket plat_tcp_connect_start(uint32_t address, uint16_t port) {
 }
 int plat_connect_result(plat_socket s) { return posix_connect_result(s); }
 int plat_recv(plat_socket s, void *buffer, int length) { return posix_recv(s, buffer, length); }
+
+// ------------------------------------------------------------------ TLS
+
+plat_tls plat_tls_start(plat_socket s, const char *host) { return posix_tls_start(s, host); }
+int plat_tls_handshake(plat_tls t) { return posix_tls_handshake(t); }
+int plat_tls_send(plat_tls t, const void *data, int length) {
+    return posix_tls_send(t, data, length);
+}
+uint32_t plat_tls_readable(plat_tls t) { return posix_tls_readable(t); }
+int plat_tls_recv(plat_tls t, void *buffer, int length) {
+    return posix_tls_recv(t, buffer, length);
+}
+int plat_tls_failure(plat_tls t, char *reason, int cap) {
+    return posix_tls_failure(t, reason, cap);
+}
+void plat_tls_close(plat_tls t) { posix_tls_close(t); }
 
 // ------------------------------------------------------------- instance
 

@@ -427,3 +427,43 @@ TEST_F(ItemsTest, an_item_whose_file_holds_the_whole_stream_finishes_when_starte
 }
 
 }  // namespace
+
+TEST_F(ItemsTest, a_link_repeats_only_its_exact_address_and_is_given_up_at_its_first_step) {
+    start({engine_item("http://example.com/page", SITE_WEB_PAGE, Queued),
+           engine_item("reelbox.test/watch/a", 0, Queued)}, 0);
+    go_online();
+    // Its scheme stored in lower case, the same link repeats; a link holding
+    // a listed one does not.
+    fake_set_clipboard("HTTP://example.com/page");
+    poll_clipboard();
+    add_offered_download();
+    EXPECT_EQ(0, downloads.selected_item);
+    offer("http://example.com/page.webm", SITE_DIRECT_MEDIA);
+    const int buffers = buffers_in_use();
+    add_offered_download();
+    ASSERT_EQ(3, downloads.item_count);
+
+    // No fetch exists for links yet: the new link fails at its first step,
+    // its record written, with no look-up or connection and the network
+    // not blamed; started by hand, it fails again.
+    step();
+    EXPECT_EQ((uint32_t)Failed, item(2).state);
+    EXPECT_EQ((uint32_t)Failed, stored(2, REC_STATE));
+    EXPECT_EQ(buffers, buffers_in_use());
+    menu(1, 2);
+    step();
+    EXPECT_EQ((uint32_t)Failed, item(2).state);
+    EXPECT_EQ(0, fake_calls(FAULT_RESOLVE) + fake_calls(FAULT_CONNECT));
+    EXPECT_EQ(1, app_state.online);
+
+    // A site's page holding a listed link is new; one holding a listed page
+    // repeats it.
+    offer("reelbox.test/watch/b?u=http://example.com/page", 0);
+    add_offered_download();
+    offer("reelbox.test/watch/a&x=1", 0);
+    add_offered_download();
+    EXPECT_EQ(1, downloads.selected_item);
+    EXPECT_EQ((Names{"http://example.com/page", "reelbox.test/watch/a", "http://example.com/page.webm",
+                     "reelbox.test/watch/b?u=http://example.com/page"}),
+              stored_addresses());
+}

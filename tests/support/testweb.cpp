@@ -19,7 +19,9 @@
 
 // ------------------------------------------------------------ the server
 
-int testweb_start(TestWeb *web, const char *log_path) {
+// Starts testweb.py with extra options and reads what it prints at start:
+// "TLS <kind> <port>" lines, then "PORT <n>".
+static int start_with(TestWeb *web, const char *option, const char *value) {
     int out_pipe[2], in_pipe[2];
     if (pipe(out_pipe) != 0) return 0;
     if (pipe(in_pipe) != 0) {
@@ -37,9 +39,9 @@ int testweb_start(TestWeb *web, const char *log_path) {
         close(in_pipe[1]);
         close(out_pipe[0]);
         close(out_pipe[1]);
-        if (log_path)
+        if (option)
             execlp("python3", "python3", script.c_str(), "--port", "0", "--exit-on-stdin-eof",
-                   "--log", log_path, (char *)nullptr);
+                   option, value, (char *)nullptr);
         else
             execlp("python3", "python3", script.c_str(), "--port", "0", "--exit-on-stdin-eof",
                    (char *)nullptr);
@@ -51,21 +53,49 @@ int testweb_start(TestWeb *web, const char *log_path) {
     web->pid = pid;
     web->stdin_fd = in_pipe[1];
     web->port = 0;
-    // Reads the first line, waiting at most 20 s for the interpreter.
-    std::string line;
+    // Reads up to the PORT line, waiting at most 20 s for the interpreter.
+    std::string text;
     struct pollfd p = {out_pipe[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 20000) == 1) {
+    while ((text.compare(0, 5, "PORT ") != 0 && text.find("\nPORT ") == std::string::npos) ||
+           text.back() != '\n') {
+        if (poll(&p, 1, 20000) != 1) break;
         char c[64];
         ssize_t n = read(out_pipe[0], c, sizeof c);
         if (n <= 0) break;
-        line.append(c, (size_t)n);
+        text.append(c, (size_t)n);
     }
     close(out_pipe[0]);
-    if (sscanf(line.c_str(), "PORT %d", &web->port) != 1 || web->port <= 0) {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        char kind[32];
+        int port = 0;
+        if (sscanf(line.c_str(), "TLS %31s %d", kind, &port) == 2) {
+            std::string k = kind;
+            if (k == "good") web->tls_good = port;
+            if (k == "wrongname") web->tls_wrong_name = port;
+            if (k == "untrusted") web->tls_untrusted = port;
+            if (k == "expired") web->tls_expired = port;
+            if (k == "tls12") web->tls_12 = port;
+        }
+        sscanf(line.c_str(), "PORT %d", &web->port);
+    }
+    if (web->port <= 0) {
         testweb_stop(web);
         return 0;
     }
     return 1;
+}
+
+int testweb_start(TestWeb *web, const char *log_path) {
+    return start_with(web, log_path ? "--log" : nullptr, log_path);
+}
+
+int testweb_start_tls(TestWeb *web, const char *cert_dir) {
+    return start_with(web, "--tls-dir", cert_dir) && web->tls_good && web->tls_wrong_name &&
+           web->tls_untrusted && web->tls_expired && web->tls_12;
 }
 
 void testweb_stop(TestWeb *web) {
@@ -78,6 +108,7 @@ void testweb_stop(TestWeb *web) {
     }
     web->pid = -1;
     web->port = 0;
+    web->tls_good = web->tls_wrong_name = web->tls_untrusted = web->tls_expired = web->tls_12 = 0;
 }
 
 static TestWeb shared_web;

@@ -10,11 +10,17 @@ struct TestWeb {
     pid_t pid = -1;
     int port = 0;
     int stdin_fd = -1;   // closing it makes the server exit
+    // TLS listeners (testweb_start_tls), by certificate: 0 when none.
+    int tls_good = 0, tls_wrong_name = 0, tls_untrusted = 0, tls_expired = 0;
+    int tls_12 = 0;   // the good certificate, TLS 1.2 at most
 };
 
 // Starts the server on a free port and waits for its "PORT n" line.
 // log_path, when given, receives every raw request.  1 on success.
 int testweb_start(TestWeb *web, const char *log_path = nullptr);
+// The same, serving over TLS too, with certificates made in cert_dir (the
+// test CA is cert_dir/ca.pem).  1 when every listener came up.
+int testweb_start_tls(TestWeb *web, const char *cert_dir);
 // Stops the server and waits for it.
 void testweb_stop(TestWeb *web);
 // One server for the whole test run, started on first use and stopped when

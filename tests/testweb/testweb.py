@@ -2,9 +2,24 @@
 """testweb.py - a small demo web for Quorvax, served on loopback.
 
 Usage: testweb.py [--port P] [--log FILE] [--exit-on-stdin-eof] [--rate B]
+                  [--tls-dir FOLDER]
 
-Port 0 picks a free port.  The first line printed is "PORT <n>".  Every
-request is answered on a fresh connection, which is closed afterwards.
+Port 0 picks a free port.  The last line printed at start is "PORT <n>".
+Every request is answered on a fresh connection, which is closed
+afterwards.
+
+With --tls-dir the same web is served over TLS too, on one loopback
+listener per certificate kind (testcerts.py makes them in FOLDER, with the
+private test CA in FOLDER/ca.pem): good, wrongname, untrusted, expired,
+and tls12 (the good certificate, TLS 1.2 at most).
+Each is announced before the PORT line as "TLS <kind> <port>".  As a proxy
+the server then also takes "CONNECT host:port": it answers 200 and tunnels
+the connection to its own TLS listener on that port when it has one there,
+else to the good one (so demo hosts on port 443 reach it).  Answers over
+TLS carry "X-Server-Name: <name>" with the server name the client sent
+(empty when it sent none).  A request that
+does not start with a letter (a TLS hello sent to the plain port) is
+answered 400 at once.
 
 Requests arrive either direct ("GET /path", host from the Host line) or in
 the proxy form ("GET http://host/path"), so the program can reach every
@@ -44,6 +59,9 @@ the Content-Length value, whatever the body), reset=N (abortive close after
 N body bytes), stall=N (headers and N body bytes, then nothing),
 rate=B (at most B bytes per second), split=N (send the first N bytes of
 the answer, pause pause=MS milliseconds (default 300), then the rest),
+records=K (the body in bursts of K writes of record=N bytes, default 16384
+- over TLS, K records, full ones by default - with a pause of pause=MS
+milliseconds after each burst),
 badrange=K (a ranged request gets a 206 whose Content-Range and body start
 K bytes past the offset asked for, at most at the last byte; a request
 without a range is answered as usual).
@@ -60,6 +78,7 @@ import re
 import select
 import socket
 import socketserver
+import ssl
 import struct
 import sys
 import threading
@@ -276,6 +295,7 @@ def site_of(host):
 class Handler(socketserver.BaseRequestHandler):
     log_file = None
     default_rate = 0          # stream rate when a request names none
+    tls_ports = {}            # certificate kind -> port of its TLS listener
     log_lock = threading.Lock()
 
     # ---- reading the request
@@ -288,11 +308,19 @@ class Handler(socketserver.BaseRequestHandler):
                 if not chunk:
                     break
                 data += chunk
+                if not data[:1].isalpha():
+                    break
         except OSError:
             return None
         return data
 
     def handle(self):
+        if isinstance(self.request, ssl.SSLSocket):
+            try:
+                self.request.settimeout(15)
+                self.request.do_handshake()
+            except (OSError, ssl.SSLError):
+                return      # the client refused the certificate, or spoke no TLS
         raw = self.read_request()
         if not raw:
             return
@@ -303,8 +331,11 @@ class Handler(socketserver.BaseRequestHandler):
         head = raw.split(b"\r\n\r\n", 1)[0].decode("latin-1")
         lines = head.split("\r\n")
         fields = lines[0].split(" ")
-        if len(fields) < 3:
+        if len(fields) < 3 or not raw[:1].isalpha():
             self.answer(400, b"bad request line\n")
+            return
+        if fields[0] == "CONNECT":
+            self.tunnel(fields[1], raw.split(b"\r\n\r\n", 1)[1])
             return
         target = fields[1]
         headers = {}
@@ -346,7 +377,14 @@ class Handler(socketserver.BaseRequestHandler):
                 "Content-Length: %d" % len(body),
                 "Connection: close"]
         head.extend(extra)
+        head.extend(self.tls_lines())
         self.send_all(("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body)
+
+    def tls_lines(self):
+        """Header lines of an answer over TLS: the server name asked for."""
+        if not isinstance(self.request, ssl.SSLSocket):
+            return []
+        return ["X-Server-Name: " + (getattr(self.request, "server_name_seen", None) or "")]
 
     def redirect(self, location, status=302, total=None):
         body = b"<html><body>moved</body></html>\n"
@@ -382,6 +420,45 @@ class Handler(socketserver.BaseRequestHandler):
             self.request.close()
         except OSError:
             pass
+
+    # ---- the proxy's tunnel
+    def tunnel(self, target, early):
+        """Answers a CONNECT to target (host:port) and relays bytes both
+        ways to one of our own TLS listeners until either side closes."""
+        _, _, port_text = target.rpartition(":")
+        port = int(port_text) if port_text.isdigit() else 0
+        if not Handler.tls_ports:
+            self.answer(502, b"no TLS here\n")
+            return
+        if port not in Handler.tls_ports.values():
+            port = Handler.tls_ports["good"]
+        try:
+            upstream = socket.create_connection(("127.0.0.1", port), timeout=5)
+        except OSError:
+            self.answer(502, b"tunnel failed\n")
+            return
+        if not self.send_all(b"HTTP/1.1 200 Connection established\r\n\r\n"):
+            upstream.close()
+            return
+        self.request.settimeout(None)
+        upstream.settimeout(None)
+        try:
+            if early:
+                upstream.sendall(early)
+            ends = [self.request, upstream]
+            while True:
+                readable, _, _ = select.select(ends, [], [], 60)
+                if not readable:
+                    break
+                for side in readable:
+                    data = side.recv(65536)
+                    if not data:
+                        return
+                    (upstream if side is self.request else self.request).sendall(data)
+        except OSError:
+            pass
+        finally:
+            upstream.close()
 
     # ---- routes
     def route(self):
@@ -476,6 +553,7 @@ class Handler(socketserver.BaseRequestHandler):
                 "Connection: close"]
         if status == 206:
             head.append("Content-Range: bytes %d-%d/%d" % (start, size - 1, size))
+        head.extend(self.tls_lines())
         head_bytes = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
 
         limit = length
@@ -488,6 +566,20 @@ class Handler(socketserver.BaseRequestHandler):
         rate = int_arg(query, "rate", Handler.default_rate)
         split = int_arg(query, "split", -1)
         pause = int_arg(query, "pause", 300) / 1000.0
+        records = int_arg(query, "records", 0)
+        if records > 0:
+            if not self.send_all(head_bytes):
+                return
+            record = max(1, int_arg(query, "record", 16384))
+            offset = start
+            while offset < start + limit:
+                for _ in range(records):
+                    n = min(record, start + limit - offset)
+                    if n <= 0 or not self.send_all(stream_bytes(name, offset, n)):
+                        break
+                    offset += n
+                time.sleep(pause)
+            return
 
         pending = head_bytes
         sent_total = 0           # answer bytes sent, headers included
@@ -529,6 +621,43 @@ class Server(socketserver.ThreadingTCPServer):
     request_queue_size = 64
 
 
+class TlsServer(Server):
+    """The same web over TLS.  The handshake runs in the request's thread
+    (Handler.handle), so a client that stalls in it holds up no other."""
+    context = None
+
+    def get_request(self):
+        sock, address = super().get_request()
+        return (self.context.wrap_socket(sock, server_side=True,
+                                         do_handshake_on_connect=False), address)
+
+
+def remember_server_name(connection, name, context):
+    connection.server_name_seen = name
+
+
+def start_tls_listeners(folder):
+    """One TLS listener per certificate kind, each on a thread of its own;
+    fills Handler.tls_ports."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import testcerts
+    folder = testcerts.make_certs(folder)
+    for kind in testcerts.KINDS + ("tls12",):
+        cert = "good" if kind == "tls12" else kind
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(os.path.join(folder, cert + ".pem"),
+                                os.path.join(folder, cert + ".key"))
+        if kind == "tls12":
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+        context.sni_callback = remember_server_name
+        server = TlsServer(("127.0.0.1", 0), Handler)
+        server.context = context
+        Handler.tls_ports[kind] = server.server_address[1]
+        threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
+                         daemon=True).start()
+        print("TLS %s %d" % (kind, server.server_address[1]), flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description="Quorvax demo web")
     parser.add_argument("--port", type=int, default=0)
@@ -539,9 +668,14 @@ def main():
                         help="bytes per second for streams that name no rate "
                              "(0 = as fast as possible); lets a demo show "
                              "downloads in progress")
+    parser.add_argument("--tls-dir", default=None,
+                        help="serve over TLS too, with certificates made in "
+                             "this folder (see testcerts.py)")
     args = parser.parse_args()
     Handler.log_file = args.log
     Handler.default_rate = args.rate
+    if args.tls_dir:
+        start_tls_listeners(args.tls_dir)
     server = Server(("127.0.0.1", args.port), Handler)
     print("PORT %d" % server.server_address[1], flush=True)
     if args.exit_on_stdin_eof:

@@ -6,6 +6,7 @@
 
 #include "engine/engine_fixture.h"
 #include "ui/clipboard.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -234,4 +235,60 @@ TEST_F(ClipboardTest, the_capture_empties_the_clipboard_only_while_it_holds_the_
     EXPECT_EQ(nullptr, fake_clipboard());
     EXPECT_EQ(4, downloads.item_count);
     EXPECT_EQ(4u, stored_count());
+}
+
+TEST_F(ClipboardTest, a_whole_link_without_a_pattern_is_offered_with_its_scheme_by_what_it_names) {
+    start({});
+    go_online();
+    fake_deactivate_window();
+    // A site's page ending in a media extension is still that site's.
+    copy_and_poll("https://reelbox.test/watch/1.mp4");
+    EXPECT_EQ(0, candidate().siteKind);
+    EXPECT_EQ("reelbox.test/watch/1.mp4", offered());
+
+    // A direct media link, trimmed, its scheme in lower case, pops a hidden
+    // window up without the focus.
+    hide_window();
+    int shows = fake_window().show_count;
+    copy_and_poll("  HTTPS://Media.example/v/Clip.MP4?sig=A1#t=3\r\n");
+    EXPECT_EQ(SITE_DIRECT_MEDIA, candidate().siteKind);
+    EXPECT_EQ("https://Media.example/v/Clip.MP4?sig=A1#t=3", offered());
+    EXPECT_EQ(shows + 1, fake_window().show_count);
+    EXPECT_FALSE(fake_window().activated);
+
+    // Any other page is offered only while the window shows, never popping
+    // it up; the query does not make a page a media link.
+    hide_window();
+    copy_and_poll("http://example.com/watch?v=a.mp4");
+    EXPECT_EQ(0, app_state.offer_pending);
+    EXPECT_EQ(0, app_state.window_shown);
+    show_main_window(PLAT_SHOW);
+    shows = fake_window().show_count;
+    poll_clipboard();
+    EXPECT_EQ(SITE_WEB_PAGE, candidate().siteKind);
+    EXPECT_EQ("http://example.com/watch?v=a.mp4", offered());
+    EXPECT_EQ(shows, fake_window().show_count);
+
+    for (const char *text : {"https://cdn.example/live/a.m3u8", "https://cdn.example/a.MPD?x=1", "http://a.example/b.f4m",
+                             "https://a.example/v.ism/Manifest(format=mpd)", "see https://a.example/a.mp4",
+                             "https://a.example/a.mp4\nhttps://a.example/b.mp4", "https://user@a.example/a.mp4",
+                             "https://[::1]/a.mp4", "https://a.example:65536/a.mp4", "https://a.example/\xc3\xa9.mp4",
+                             "https://a.example/a\".mp4", "ftp://a.example/a.mp4"}) {
+        copy_and_poll(text);
+        EXPECT_EQ(0, app_state.offer_pending) << text;
+    }
+
+    // The whole field but its NUL may hold a link; one more character, or
+    // a link the poll's copy of a longer text would cut, is not offered.
+    const std::string head = "https://example.com/";
+    const std::string longest = head + std::string(511 - head.size() - 4, 'a') + ".mp4";
+    for (const std::string &text : {head + "b" + longest.substr(head.size()), std::string(256, ' ') + longest}) {
+        copy_and_poll(text.c_str());
+        EXPECT_EQ(0, app_state.offer_pending);
+    }
+    copy_and_poll(longest.c_str());
+    add_offered_download();
+    ASSERT_EQ(1, downloads.item_count);
+    EXPECT_EQ(longest + '\0', stored_address_field(0));
+    EXPECT_EQ((uint32_t)SITE_DIRECT_MEDIA, get32(list_bytes(), record_at(0) + 32));
 }

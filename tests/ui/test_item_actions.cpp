@@ -115,7 +115,7 @@ TEST_F(ItemActionsTest, a_file_opens_and_shows_by_its_absolute_path_under_a_name
     strcpy(app_state.download_folder, "dl");
     ASSERT_EQ(0, mkdir("dl/sub", 0755));
     const std::string refused[] = {
-        "", "../clip 1a2b.flv", "sub/clip.flv", "sub\\clip.flv", "clip.mp4", "clip.flv.sh",
+        "", "../clip 1a2b.flv", "sub/clip.flv", "sub\\clip.flv", "clip.m3u8", "clip.flv.sh",
         "a..b.flv", "clip\n.flv", "clip\x7f.flv", ".flv.",
     };
     for (const std::string &name : refused) {
@@ -152,4 +152,32 @@ TEST_F(ItemActionsTest, texts_loaded_without_their_nul_hand_over_what_ends_in_th
     double_click(100, row_y(0));
     ASSERT_EQ(2u, shell_calls());
     EXPECT_EQ(dir.file(std::string(123, 'f') + ".flv"), fake_shell_calls()[1].target);
+}
+
+TEST_F(ItemActionsTest, a_link_opens_as_stored_and_media_files_open_and_show_like_ours) {
+    open(2);
+    // A link kept with its scheme goes as it is, checked after its scheme.
+    const std::string link = "HTTPS://example.com/v/a.mp4?to=me@mail.test#t=2";
+    set_page(1, link);
+    menu_entry(1, 4);
+    ASSERT_EQ(1u, shell_calls());
+    EXPECT_EQ(link, fake_shell_calls().back().target);
+    for (const char *address : {"https://", "https://user@evil.test/x", "http://a.test/a b"}) {
+        set_page(1, address);
+        menu_entry(1, 4);
+        EXPECT_EQ(1u, shell_calls()) << address;
+    }
+
+    // Files ending in a media extension, in any case, open and show.
+    for (const std::string name : {"clip.mp4", "Clip 2.WEBM", "song.opus"}) {
+        write_file(dir.file(name), "media");
+        set_name(0, name);
+        double_click(100, row_y(0));
+        EXPECT_EQ(dir.file(name), fake_shell_calls().back().target);
+        menu_entry(0, 5);
+        ASSERT_FALSE(fake_show_calls().empty());
+        EXPECT_EQ(dir.file(name), fake_show_calls().back().path);
+    }
+    EXPECT_EQ(4u, shell_calls());
+    EXPECT_EQ(3u, show_calls());
 }

@@ -183,6 +183,19 @@ TEST_F(RequestTest, a_refused_or_silent_connect_hands_over_a_socket_that_yields_
     close_silent_listener(&silent);
 }
 
+TEST_F(RequestTest, an_https_address_gets_no_plain_connection_direct_or_through_the_proxy) {
+    // Either would reach the listener if taken as plain HTTP: by its host
+    // and port, or by the "http://" address in its query.
+    for (const std::string &address : {"HTTPS://" + here() + "/v.mp4", "https://x.test/r?to=http://" + here()}) {
+        EXPECT_EQ(0, open_request(&slot, 0, address.c_str(), 1, 0)) << address;
+        EXPECT_EQ(0u, start_request(0, address.c_str()));
+        use_loopback_proxy(listener.port);
+        EXPECT_EQ(0, open_request(&slot, 1, address.c_str(), 1, 0));
+    }
+    EXPECT_EQ(0, fake_calls(FAULT_RESOLVE) + fake_calls(FAULT_CONNECT));
+    EXPECT_EQ("", listener.take(200));
+}
+
 TEST(BuildRequestTest, pieces_stay_in_order_and_the_text_is_bounded) {
     // build_request alone, on a long path: the request never passes its area.
     reset_app_state();

@@ -25,6 +25,7 @@ check="$build/win32_shell_check.exe"
 if [ ! -f "$check" ]; then
   (cd "$source_dir" && bash tools/build_win32.sh win32_shell_check >/dev/null) ||
     { echo "FAIL: win32_shell_check.exe could not be built"; exit 1; }
+  [ -f "$check" ] || { echo "FAIL: no $check (tools/build_win32.sh builds into build-win32)"; exit 1; }
 fi
 
 failed=0
@@ -36,7 +37,8 @@ if command -v xclip >/dev/null; then
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   text='http://x.test/watch?v=Grüße-☃-𝄞'
-  printf '%s' "$text" | xclip -selection clipboard -loops 5 &
+  # -quiet keeps xclip in the foreground, so that it can be ended here.
+  printf '%s' "$text" | xclip -quiet -selection clipboard >/dev/null 2>&1 &
   xclip_pid=$!
   sleep 0.5
   timeout 60 wine "$check" --clipboard "$(winepath -w "$work/read.txt" 2>/dev/null)"
