@@ -43,7 +43,9 @@ target_include_directories(platform_fake PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(platform_fake PUBLIC platform_win32_io_under)
 
 # The tests that build and run here.  Left out, and why:
-#   platform/test_posix_*        the POSIX layer itself
+#   platform/test_posix_*        the POSIX layer itself (OpenSSL included)
+#   platform/test_fake_tls       reads the far end of scripted connects
+#                                with POSIX socket calls
 #   listfile/test_listfile       mallinfo2 (glibc) for its allocation check
 #   listfile/test_list_tool      runs the Linux list tool (fork, wait status)
 #   engine/test_engine_step, engine/test_items, ui/test_settings,
@@ -60,7 +62,7 @@ set(QUORVAX_WIN32_TEST_SOURCES
   engine/test_download_table.cpp engine/test_size_text.cpp engine/test_transfer.cpp
   platform/test_fake_platform.cpp
   ui/test_clipboard.cpp ui/test_refresh.cpp ui/test_scroll.cpp ui/test_window_proc.cpp
-  web/test_rules.cpp web/test_text.cpp)
+  web/test_address.cpp web/test_page_media.cpp web/test_rules.cpp web/test_text.cpp)
 list(TRANSFORM QUORVAX_WIN32_TEST_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(quorvax_tests ${QUORVAX_WIN32_TEST_SOURCES}
                ${CMAKE_SOURCE_DIR}/tests/win32/temp_dir_win32.cpp
