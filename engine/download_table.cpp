@@ -145,7 +145,23 @@ void prepare_loaded_items(DownloadItem *items, int32_t count) {
 
 // ----------------------------------------------------------------- [ITEM]
 
+// The run beside item in the table, or null for a record outside it (a
+// copy on the stack holds no TLS).
+static ItemRun *run_of(const DownloadItem &item) {
+    if (!downloads.items || !downloads.runs) return nullptr;
+    ptrdiff_t k = &item - downloads.items;
+    if (k < 0 || k >= (ptrdiff_t)downloads.table_capacity + 10) return nullptr;
+    return &downloads.runs[k];
+}
+
+// TLS first (its close notice goes out on the socket), then the socket.
 void close_item_socket(DownloadItem &item) {
+    ItemRun *run = run_of(item);
+    if (run) {
+        if (run->tls) plat_tls_close(run->tls);
+        run->tls = 0;
+        run->link_phase = 0;
+    }
     if (item.socket) plat_close_socket(item.socket);
     item.socket = 0;
 }
@@ -193,8 +209,10 @@ uint32_t receive_into_buffer(int i, uint32_t limit) {
     uint32_t room = RECEIVE_BUFFER_SIZE - item.bufferFill;
     uint32_t want = limit < room ? limit : room;
     if (want == 0) return 0;
-    int got = plat_recv(item.socket, data + item.bufferFill, (int)want);
-    if (got < 0) got = 0;  // a read error counts as nothing read
+    plat_tls tls = downloads.runs ? downloads.runs[i].tls : 0;
+    int got = tls ? plat_tls_recv(tls, data + item.bufferFill, (int)want)
+                  : plat_recv(item.socket, data + item.bufferFill, (int)want);
+    if (got < 0) got = 0;  // a read error (or nothing ready) counts as nothing read
     item.bufferFill += (uint32_t)got;
     return (uint32_t)got;
 }

@@ -114,6 +114,11 @@ struct ItemRun {
     uint32_t unsent_socket;       // the item's socket while its connect is under
                                   // way and its request not yet sent; 0 none
     int32_t request_proxy;        // use_proxy when that connect started
+    // A link kept with its scheme (SITE_DIRECT_MEDIA) steps through its own
+    // setup before the request goes out: a proxy tunnel, then TLS.
+    plat_tls tls;                 // TLS over socket for an https link; 0 none
+    int32_t link_phase;           // LinkPhase of that setup
+    uint32_t phase_tick;          // tick the current phase began
 };
 
 // The table of downloads.  items and runs hold table_capacity + 10 entries
@@ -165,8 +170,9 @@ int32_t remove_table_records_in_state(uint32_t state, int32_t *const *marks, int
 // ---- what one item holds
 // 1 when a file field names an open file (0 and PLAT_INVALID_FILE do not).
 inline int file_is_open(uint32_t file) { return file != 0 && file != PLAT_INVALID_FILE; }
-// What an item holds, released and cleared: its connection (socket 0), its
-// output file (file 0), or all of them with the receive buffer as well.
+// What an item holds, released and cleared: its connection (socket 0, and
+// the TLS over it kept in the item's run), its output file (file 0), or all
+// of them with the receive buffer as well.
 void close_item_socket(DownloadItem &item);
 void close_item_file(DownloadItem &item);
 void release_item(DownloadItem &item);

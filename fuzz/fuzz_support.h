@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/app.h"
@@ -22,6 +24,34 @@ inline void check(bool ok, const char *what) {
         abort();
     }
 }
+
+// The fuzzer's input, read from the front: a byte, or four bytes as a
+// little-endian number (0 for each byte past the end), or the next n bytes
+// (fewer when the input ends) copied into a block of exactly their size, so
+// that the address sanitizer sees a read past them.
+struct FuzzInput {
+    const uint8_t *data;
+    size_t size;
+    uint32_t u8() {
+        if (!size) return 0;
+        size--;
+        return *data++;
+    }
+    uint32_t u32() {
+        uint32_t v = 0;
+        for (int k = 0; k < 4; k++) v |= u8() << (8 * k);
+        return v;
+    }
+    char *take(uint32_t n, uint32_t *taken) {
+        if (n > size) n = (uint32_t)size;
+        char *block = (char *)malloc(n ? n : 1);
+        memcpy(block, data, n);
+        data += n;
+        size -= n;
+        *taken = n;
+        return block;
+    }
+};
 
 // Writes list (the bytes of a list file) as list_path and starts the
 // program on it, shown, with the fake clock at a known tick and a

@@ -26,21 +26,6 @@ const uint32_t PAGE_COUNT_MAX = 322491;   // the page window
 const uint32_t VALUE_FIELD = 512;         // the stream address field
 const int NAME_FIELD = 128;
 
-struct Input {
-    const uint8_t *data;
-    size_t size;
-    uint32_t u8() {
-        if (!size) return 0;
-        size--;
-        return *data++;
-    }
-    uint32_t u32() {
-        uint32_t v = 0;
-        for (int k = 0; k < 4; k++) v |= u8() << (8 * k);
-        return v;
-    }
-};
-
 // Aborts with a message the fuzzer shows beside the input.
 
 bool valid_utf8(const unsigned char *b, size_t n) {
@@ -62,7 +47,7 @@ bool valid_utf8(const unsigned char *b, size_t n) {
     return true;
 }
 
-void fuzz_find(Input in) {
+void fuzz_find(FuzzInput in) {
     uint32_t needle_length = in.u8() % 40;
     int32_t cursor = (int32_t)in.u32();
     uint32_t limit_bits = in.u32();
@@ -106,7 +91,7 @@ void fuzz_find(Input in) {
     free(needle);
 }
 
-void fuzz_page_decoder(Input in, int alt) {
+void fuzz_page_decoder(FuzzInput in, int alt) {
     uint32_t count = in.u32() % (PAGE_COUNT_MAX + 1);
     if (count > in.size) count = (uint32_t)in.size;
     // Callers decode the received text in a buffer that has room for the
@@ -123,7 +108,7 @@ void fuzz_page_decoder(Input in, int alt) {
     free(text);
 }
 
-void fuzz_value_decoder(Input in, int which) {
+void fuzz_value_decoder(FuzzInput in, int which) {
     uint32_t count = in.u32() % (VALUE_FIELD + 1);
     // A value field of 512 bytes holding whatever the input gives, NUL or not.
     char *text = (char *)malloc(VALUE_FIELD);
@@ -145,7 +130,7 @@ void fuzz_value_decoder(Input in, int which) {
     free(text);
 }
 
-void fuzz_file_name(Input in) {
+void fuzz_file_name(FuzzInput in) {
     int32_t length = (int32_t)in.u32();
     app_state.now_tick = in.u32();
     size_t n = in.size;
@@ -184,7 +169,7 @@ void fuzz_file_name(Input in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Input in{data, size};
+    FuzzInput in{data, size};
     switch (in.u8() % 7) {
     case 0: fuzz_find(in); break;
     case 1: fuzz_page_decoder(in, 0); break;

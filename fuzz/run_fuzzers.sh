@@ -38,6 +38,7 @@ options_for() {
     fuzz_rules|fuzz_response) echo "-max_len=20000 -dict=$root/fuzz/rules.dict" ;;
     fuzz_window_proc) echo "-max_len=2048 -len_control=20" ;;
     fuzz_clipboard) echo "-max_len=4096" ;;
+    fuzz_page_media) echo "-max_len=8192 -dict=$root/fuzz/page_media.dict" ;;
     *) echo "" ;;
   esac
 }

@@ -2,7 +2,7 @@
 # Installs what is needed, builds, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/setup.sh
+bash tools/setup.sh --windows
 bash tools/build.sh
 (cd build && ctest --output-on-failure -j2 --timeout 600)
 
@@ -31,3 +31,13 @@ cmake --build build-asan -j"$(nproc)"
 # Every fuzzer for a bounded time from a copy of its seeds (build-fuzz/);
 # FUZZ_SECONDS sets the time each runs.
 bash fuzz/run_fuzzers.sh
+
+# The 32-bit Windows program, cross-built with mingw-w64 (build-win32/), and
+# the unit tests that run there (build-win32-tests/); then, under Wine on a
+# virtual display, the Windows checks of tests/win32/ (the I/O layer, the
+# program end to end) and the unit tests.
+windows_begin=$(date +%s)
+bash tools/build_win32.sh quorvax quorvax-list win32_io_check win32_window_check win32_shell_check
+bash tools/build_win32.sh --tests
+echo "Windows builds: $(( $(date +%s) - windows_begin )) s"
+bash tests/win32/run_win32_checks.sh build-win32 . build build-win32-tests

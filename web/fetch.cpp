@@ -3,7 +3,8 @@
 //
 //   [NOTE]     the request in flight and the redirect count of the attempt,
 //              kept in the item's run beside the table
-//   [OPEN]     opening the connection that requestStage calls for
+//   [OPEN]     opening the connection that requestStage calls for (a direct
+//              link's setup is stepped by direct_link.cpp)
 //   [PAGE]     the page's answer: analysis, short page redirects
 //   [DRIVER]   fetch_page
 
@@ -122,7 +123,8 @@ void open_next_request(int i) {
     begin_request(i, address, stage == STAGE_PAGE && !item.redirectedPage);
     ItemRun &run = downloads.runs[i];
     run.request_proxy = app_state.use_proxy;
-    item.socket = start_request(run.request_proxy, address);
+    item.socket = item.siteKind == SITE_DIRECT_MEDIA ? start_direct_request(run.request_proxy, address)
+                                                     : start_request(run.request_proxy, address);
     run.unsent_socket = item.socket;
     if (!item.socket) {
         item.state = WaitingRetry;
@@ -142,10 +144,12 @@ void open_next_request(int i) {
 bool request_sent(int i, uint32_t range_start) {
     DownloadItem &item = downloads.items[i];
     ItemRun &run = downloads.runs[i];
+    if (run.link_phase != LINK_NONE) return direct_link_step(i, range_start);
     if (!run.unsent_socket || run.unsent_socket != item.socket) return true;
     int connect = plat_connect_result(item.socket);
     if (connect == 0 && app_state.now_tick - item.lastActivityTick < (uint32_t)CONNECT_TIMEOUT_MS) return false;
     run.unsent_socket = 0;
+    if (connect == 1 && item.siteKind == SITE_DIRECT_MEDIA) return direct_link_step(i, range_start);
     if (connect == 1) {
         int stage = item.requestStage;
         int bare_host = stage != STAGE_PAGE || bare_host_kind(item.siteKind) ? 1 : 0;
@@ -165,8 +169,7 @@ void follow_page_redirect(int i, const char *target) {
         give_up_item(i);
         return;
     }
-    plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     item.lastActivityTick = app_state.now_tick;
     item.bufferFill = 0;
     char resolved[ADDRESS_CAP];
@@ -200,8 +203,7 @@ void page_answer(int i) {
     // A complete page without the video fails, unless it is a short
     // redirect: redirect answers carry small pages of their own.
     if (ran && !found && !short_redirect) {
-        plat_close_socket(item.socket);
-        item.socket = 0;
+        close_item_socket(item);
         item.state = Failed;
         write_item_record(i);
         buffer_release(&item.buffer);
@@ -218,14 +220,18 @@ void page_answer(int i) {
 void fetch_page(int i, uint32_t range_start, int stream_mode) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    // A link taken without a site pattern has no site rule, and its fetch
-    // is not there yet: the item is given up at its first step, its record
-    // written, rather than asked for as a demo site's page.  The network is
-    // not blamed for it.
-    if (site_kind_keeps_scheme(item.siteKind)) {
+    // Any other page taken with its scheme has no rule to read it yet: the
+    // item is given up at its first step, its record written, rather than
+    // asked for as a demo site's page.  The network is not blamed for it.
+    if (item.siteKind == SITE_WEB_PAGE) {
+        log_item_failure(i, "not a media link");
         give_up_item(i);
         return;
     }
+    // A direct media link's page is its stream: each attempt starts there.
+    if (!item.socket && item.siteKind == SITE_DIRECT_MEDIA && item.requestStage == STAGE_PAGE &&
+        !begin_direct_link(i))
+        return;
     if (!item.socket) {
         // A connect that is made at once (as on loopback) sends at once.
         open_next_request(i);

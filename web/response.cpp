@@ -1,11 +1,12 @@
 // response.cpp - reading what arrives for a download item and the two
 // response headers the program acts on.
 //
-//   [READING]   query_available, read_page_data (the page window)
+//   [READING]   query_available (TLS-aware), read_page_data (the page window)
 //   [HEADERS]   find_header, read_header_value, response_status
-//   [REDIRECT]  follow_stream_redirect (stages 1 and 2)
+//   [REDIRECT]  follow_stream_redirect (stages 1 and 2; a direct link's own)
 //   [RANGE]     a partial answer checked against the offset asked for
-//   [LENGTH]    take_stream_answer: status, length, probe end, output file
+//   [LENGTH]    take_stream_answer: status, length, probe end, output file;
+//               a direct link's refusals
 
 #include <cstring>
 
@@ -28,6 +29,10 @@ const int LENGTH_TEXT_CAP = 32;
 uint32_t query_available(int i) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
+    // Over TLS the connection may hold decrypted bytes while the socket is
+    // empty: only its own count tells.
+    plat_tls tls = downloads.runs[i].tls;
+    if (tls) return plat_tls_readable(tls);
     return item.socket ? plat_readable(item.socket) : 0;
 }
 
@@ -108,9 +113,46 @@ int response_status(int i) {
 
 // -------------------------------------------------------------- [REDIRECT]
 
+namespace {
+uint32_t header_block_length(const char *text, uint32_t fill);
+
+// A direct link's redirect: only the redirect statuses count, once the
+// whole header block is in (the Location line may come after the length).
+// The target, resolved against the address asked for, becomes the stream
+// address of this attempt; the captured page address stays as it was.
+int follow_direct_redirect(int i) {
+    DownloadItem &item = downloads.items[i];
+    int status = response_status(i);
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return 0;
+    const char *text = buffer_data(item.buffer);
+    if (!text || !header_block_length(text, item.bufferFill)) return 0;
+    if (!find_header(i, string_entry(STR_REDIRECT_HEADER))) return 0;
+    if (!count_redirect(i)) {
+        log_item_failure(i, "too many redirects");
+        give_up_item(i);
+        return 1;
+    }
+    char target[sizeof item.streamAddress];
+    read_header_value(i, 0, target, (int)sizeof target);
+    char resolved[sizeof item.streamAddress];
+    if (!resolve_direct_target(item.streamAddress, target, resolved, (int)sizeof resolved)) {
+        log_item_failure(i, "bad redirect");
+        give_up_item(i);
+        return 1;
+    }
+    close_item_socket(item);
+    item.lastActivityTick = app_state.now_tick;
+    item.requestStage = STAGE_STREAM;
+    item.bufferFill = 0;
+    memcpy(item.streamAddress, resolved, sizeof resolved);
+    return 1;
+}
+}  // namespace
+
 int follow_stream_redirect(int i) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
+    if (item.siteKind == SITE_DIRECT_MEDIA) return follow_direct_redirect(i);
     if (!find_header(i, string_entry(STR_REDIRECT_HEADER))) return 0;
     if (!count_redirect(i)) {
         give_up_item(i);
@@ -118,8 +160,7 @@ int follow_stream_redirect(int i) {
     }
     char target[sizeof item.streamAddress];
     read_header_value(i, 0, target, (int)sizeof target);
-    plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     item.lastActivityTick = app_state.now_tick;
     item.requestStage = STAGE_STREAM;
     item.bufferFill = 0;
@@ -237,8 +278,7 @@ void drop_misplaced_answer(int i, uint32_t range_start) {
         give_up_item(i);
         return;
     }
-    plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     item.bufferFill = 0;
     plat_file file = open_existing_rw(path);
     if (file_is_open(file)) {
@@ -301,8 +341,7 @@ int open_output_file(int i, uint32_t announced, uint32_t range_start, int status
     } else if (!from_zero && !plat_file_exists(path)) {
         // The file vanished while a ranged answer is on its way: that answer
         // would leave a file with a hole at its start.  Ask again from byte 0.
-        plat_close_socket(item.socket);
-        item.socket = 0;
+        close_item_socket(item);
         item.bufferFill = 0;
         item.doneSize = 0;
         item.requestStage = STAGE_STREAM;
@@ -324,11 +363,44 @@ int open_output_file(int i, uint32_t announced, uint32_t range_start, int status
     return 1;
 }
 
+// A direct link's answer is judged once its header block is complete: an
+// error status, no length (a chunked or closing stream) or a length of
+// 4 GiB and more gives the item up before a byte is saved, with the reason
+// in the failure log.  1 when the answer may be taken as a demo stream's.
+int direct_answer_usable(int i) {
+    DownloadItem &item = downloads.items[i];
+    const char *text = buffer_data(item.buffer);
+    if (!text || !header_block_length(text, item.bufferFill)) return 0;
+    int status = response_status(i);
+    const char *reason = nullptr;
+    char status_text[16];
+    if (status >= 400 && status <= 599) {
+        memcpy(status_text, "HTTP ", 5);
+        status_text[5] = (char)('0' + status / 100);
+        status_text[6] = (char)('0' + status / 10 % 10);
+        status_text[7] = (char)('0' + status % 10);
+        status_text[8] = 0;
+        reason = status_text;
+    } else if (!find_header(i, string_entry(STR_LENGTH_HEADER))) {
+        reason = "no length";
+    } else {
+        char digits[LENGTH_TEXT_CAP];
+        read_header_value(i, 1, digits, (int)sizeof digits);
+        uint32_t length = 0;
+        if (!parse_length(digits, &length)) reason = digits[0] >= '1' && digits[0] <= '9' ? "too large" : "no length";
+    }
+    if (!reason) return 1;
+    log_item_failure(i, reason);
+    give_up_item(i);
+    return 0;
+}
+
 }  // namespace
 
 void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
+    if (item.siteKind == SITE_DIRECT_MEDIA && !direct_answer_usable(i)) return;
     // An error answer is not the stream, whatever length it announces.
     int status = response_status(i);
     if (status >= 400 && status <= 599) {
@@ -361,8 +433,7 @@ void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
 
     if (!stream_mode) {
         // The length probe of a new item ends here.
-        plat_close_socket(item.socket);
-        item.socket = 0;
+        close_item_socket(item);
         buffer_release(&item.buffer);
         item.bufferFill = 0;
         item.state = Queued;

@@ -282,8 +282,7 @@ int finish_page(int i, int next_stage) {
         if (find_text(text, string_entry(STR_NAME_CLOSE))) length = match_start - name_start;
         make_file_name(item.fileName, text + name_start, length);
     }
-    plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     item.lastActivityTick = app_state.now_tick;
     item.bufferFill = 0;
     item.requestStage = (int16_t)next_stage;
@@ -298,8 +297,7 @@ static bool forbidden_in_name(unsigned char c) {
 
 static int finish_kind0(int i) {
     DownloadItem &item = downloads.items[i];
-    plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     item.lastActivityTick = app_state.now_tick;
     item.bufferFill = 0;
     item.requestStage = STAGE_STREAM_ADDRESS;
@@ -362,8 +360,7 @@ void second_page_by_key(int i, const char *key) {
     search_page(item);
     if (!find_text(text, key)) return;
     uint32_t fill = item.bufferFill;
-    plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     item.lastActivityTick = app_state.now_tick;
     item.requestStage = STAGE_STREAM;
     item.bufferFill = 0;
@@ -386,8 +383,7 @@ void second_page_kind18(int i) {
     // Without its closing quote the value is not complete yet: wait.
     if (!take_quoted_address(item, text, 0)) return;
     drop_amp_entity(item.streamAddress, VALUE_DECODE_COUNT);
-    plat_close_socket(item.socket);
-    item.socket = 0;
+    close_item_socket(item);
     item.lastActivityTick = app_state.now_tick;
     item.requestStage = STAGE_STREAM;
     item.bufferFill = 0;

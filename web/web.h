@@ -105,3 +105,48 @@ int count_redirect(int i);
 void resolve_redirect(int i, const char *target, char *out, int cap);
 // Gives item i up as Failed and writes its record.
 void give_up_item(int i);
+
+// ------------------------------------------------------ links with a scheme
+
+// The file beside list.o that names why downloads were given up, and the
+// size it never passes (a line that would pass it starts the file afresh).
+static const char FAILURE_LOG_NAME[] = "quorvax.log";
+static const int64_t FAILURE_LOG_CAP = 65536;
+// Longest a TLS handshake is stepped before the item is given up.
+static const uint32_t TLS_HANDSHAKE_TIMEOUT_MS = 10000;
+
+// How far the setup of a direct link's connection has come (ItemRun's
+// link_phase); LINK_NONE also for every demo-site request.
+enum LinkPhase {
+    LINK_NONE = 0,        // connect under way, or no setup of its own
+    LINK_TUNNEL = 1,      // CONNECT sent to the proxy; its answer awaited
+    LINK_HANDSHAKE = 2,   // TLS handshake under way
+    LINK_READY = 3,       // the request is out
+};
+
+// Appends one line (tick, item i's page address, reason) to the failure
+// log; never fails the caller.
+void log_item_failure(int i, const char *reason);
+// Item i (a direct media link) asks for its page address as it stands: it
+// becomes the stream address of this attempt, the file is named after its
+// last path segment when it has no name yet, and the stage moves to the
+// stream.  0 (item given up, a line logged) for an address that cannot be
+// asked for.
+int begin_direct_link(int i);
+// Starts the connect for a direct link's address: to its host and port, or
+// to the proxy.  The socket, or 0 when the host cannot be found.
+plat_socket start_direct_request(int proxy_mode, const char *address);
+// One step of the setup once the connect is made: tunnel through the
+// proxy, TLS handshake, then the request (ranged from range_start when not
+// 0).  1 once the request is out; 0 while setting up or when the item was
+// given up.
+int direct_link_step(int i, uint32_t range_start);
+// Builds the request for a direct link into out (cap bytes); its length,
+// 0 when it does not fit.  absolute_form: a plain request through the
+// proxy, which names the whole address.
+int build_direct_request(char *out, int cap, const char *host, uint16_t port, int tls,
+                         const char *target, uint32_t range_start, int absolute_form);
+// Writes target, as a redirect answering a request for base (an address
+// with its scheme), as a whole address with its scheme into out.  0 when
+// it does not fit.
+int resolve_direct_target(const char *base, const char *target, char *out, int cap);

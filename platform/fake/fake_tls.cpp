@@ -9,6 +9,7 @@
 
 #include "platform/fake/fake_platform.h"
 #include "platform/posix/posix_io.h"
+#include "platform/tls_failure.h"
 
 namespace {
 
@@ -21,18 +22,6 @@ struct FakeTlsState {
 FakeTlsState &tls() {
     static FakeTlsState s;
     return s;
-}
-
-const char *failure_text(int failure) {
-    switch (failure) {
-    case PLAT_TLS_OK: return "";
-    case PLAT_TLS_UNTRUSTED: return "untrusted";
-    case PLAT_TLS_EXPIRED: return "expired";
-    case PLAT_TLS_WRONG_NAME: return "wrong name";
-    case PLAT_TLS_PROTOCOL: return "protocol";
-    case PLAT_TLS_CLOSED: return "closed";
-    default: return "other";
-    }
 }
 
 // The open connection of a handle, or null (unknown or closed).
@@ -121,10 +110,7 @@ int plat_tls_recv(plat_tls t, void *buffer, int length) {
 int plat_tls_failure(plat_tls t, char *reason, int cap) {
     std::vector<FakeTls> &all = tls().connections;
     int failure = t >= 1 && t <= all.size() ? all[t - 1].failure : PLAT_TLS_OTHER;
-    if (reason && cap > 0) {
-        strncpy(reason, failure_text(failure), (size_t)cap - 1);
-        reason[cap - 1] = '\0';
-    }
+    tls_failure_reason(failure, reason, cap);
     return failure;
 }
 

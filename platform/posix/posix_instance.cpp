@@ -12,6 +12,7 @@
 // the instance answers ANSWER once it has taken the request.  The caller
 // gives up when no answer comes within its time bound.
 #include "platform/posix/posix_io.h"
+#include "platform/instance_name.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -30,24 +31,13 @@ const char ANSWER = 'K';
 // Starts that knock at once; more wait in the caller's own time bound.
 const int LISTEN_BACKLOG = 8;
 
-// FNV-1a, 64 bits: the key is a path of any length, the name has room for
-// a short one.
-uint64_t key_hash(const char *key) {
-    uint64_t h = 1469598103934665603ull;
-    for (const unsigned char *p = (const unsigned char *)key; *p; p++) {
-        h ^= *p;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 // The abstract address: a NUL, then the name (not NUL-terminated; the
 // length given with the address ends it).
 socklen_t instance_address(const char *key, struct sockaddr_un *sa) {
     memset(sa, 0, sizeof *sa);
     sa->sun_family = AF_UNIX;
     int n = snprintf(sa->sun_path + 1, sizeof sa->sun_path - 1, "quorvax-%lu-%016llx",
-                     (unsigned long)getuid(), (unsigned long long)key_hash(key));
+                     (unsigned long)getuid(), (unsigned long long)instance_key_hash(key));
     return (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + (size_t)n);
 }
 

@@ -12,6 +12,7 @@
 // OpenSSL writes to the socket with write(): a write to a closed connection
 // raises SIGPIPE, which plat_net_start has the process ignore.
 #include "platform/posix/posix_tls.h"
+#include "platform/tls_failure.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -149,28 +150,10 @@ void posix_tls_close(plat_tls t) {
 
 // ------------------------------------------------------------- [FAILURES]
 
-const char *posix_tls_failure_text(int failure) {
-    switch (failure) {
-    case PLAT_TLS_OK: return "";
-    case PLAT_TLS_UNTRUSTED: return "untrusted";
-    case PLAT_TLS_EXPIRED: return "expired";
-    case PLAT_TLS_WRONG_NAME: return "wrong name";
-    case PLAT_TLS_PROTOCOL: return "protocol";
-    case PLAT_TLS_CLOSED: return "closed";
-    default: return "other";
-    }
-}
-
 int posix_tls_failure(plat_tls t, char *reason, int cap) {
     TlsConnection *c = connection_of(t);
     int failure = !c ? PLAT_TLS_OTHER : c->phase == PHASE_FAILED ? c->failure : PLAT_TLS_OK;
-    if (reason && cap > 0) {
-        const char *text = posix_tls_failure_text(failure);
-        size_t n = strlen(text);
-        if (n > (size_t)cap - 1) n = (size_t)cap - 1;
-        memcpy(reason, text, n);
-        reason[n] = '\0';
-    }
+    tls_failure_reason(failure, reason, cap);
     return failure;
 }
 

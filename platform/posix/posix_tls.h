@@ -16,8 +16,6 @@ int posix_tls_recv(plat_tls t, void *buffer, int length);
 int posix_tls_failure(plat_tls t, char *reason, int cap);
 void posix_tls_close(plat_tls t);
 
-// The text of a PlatTlsFailure ("untrusted", "wrong name", ...).
-const char *posix_tls_failure_text(int failure);
 // For tests: decrypted bytes OpenSSL itself still holds for the connection
 // (SSL_pending), which plat_tls_readable must already have taken in.
 int posix_tls_library_pending(plat_tls t);

@@ -27,5 +27,9 @@ inline plat_window win32_window_of(HWND hwnd) { return (plat_window)(uintptr_t)h
 // when pixels is no back buffer of that size.
 HDC win32_back_buffer_dc(const uint32_t *pixels, int width, int height);
 
+// A width x height DIB section of 32-bit pixels, top row first, made for
+// dc, and its pixels in *bits; null (and nothing left behind) on failure.
+HBITMAP win32_create_top_down_dib(HDC dc, int width, int height, void **bits);
+
 // Releases what win32_text_draw.cpp holds (called by plat_finish).
 void win32_text_release(void);

@@ -12,6 +12,7 @@
 // The helper lives as long as the main window: the main window is
 // subclassed to destroy the helper when it is destroyed itself.
 #include "platform/win32/win32_backend.h"
+#include "platform/instance_name.h"
 
 #include <commctrl.h>
 
@@ -36,15 +37,6 @@ struct Listener {
 
 Listener listener;
 
-uint64_t key_hash(const char *key) {
-    uint64_t h = 1469598103934665603ull;
-    for (const unsigned char *p = (const unsigned char *)key; *p; p++) {
-        h ^= *p;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 const int NAME_CAP = 32;
 
 // "Quorvax-" and the hash in 16 lower-case hex digits.
@@ -53,7 +45,7 @@ void instance_name(const char *key, wchar_t out[NAME_CAP]) {
     static const wchar_t digits[] = L"0123456789abcdef";
     const int start = (int)(sizeof prefix / sizeof prefix[0]) - 1;
     memcpy(out, prefix, start * sizeof(wchar_t));
-    const uint64_t h = key_hash(key);
+    const uint64_t h = instance_key_hash(key);
     for (int i = 0; i < 16; i++) out[start + i] = digits[(h >> (60 - 4 * i)) & 0xF];
     out[start + 16] = 0;
 }

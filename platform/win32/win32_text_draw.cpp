@@ -126,19 +126,10 @@ int plat_draw_text(uint32_t *pixels, int width, int height, plat_font font,
     if (back) return draw_into(back, width, height, hfont, x, y, w, colour, clip);
 
     // Another picture: drawn in a scratch DIB section holding a copy of it.
-    BITMAPINFO info;
-    memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     HDC dc = CreateCompatibleDC(nullptr);
     void *bits = nullptr;
-    HBITMAP bitmap = dc ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
-    if (!bitmap || !bits) {
-        if (bitmap) DeleteObject(bitmap);
+    HBITMAP bitmap = dc ? win32_create_top_down_dib(dc, width, height, &bits) : nullptr;
+    if (!bitmap) {
         if (dc) DeleteDC(dc);
         return 0;
     }

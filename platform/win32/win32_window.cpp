@@ -398,6 +398,25 @@ void plat_end_paint(plat_window window) {
     g.painting = nullptr;
 }
 
+// The negative height makes the section top-down: row 0 is the top row.
+HBITMAP win32_create_top_down_dib(HDC dc, int width, int height, void **bits) {
+    BITMAPINFO info;
+    memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+    if (bitmap && !*bits) {
+        DeleteObject(bitmap);
+        bitmap = nullptr;
+    }
+    return bitmap;
+}
+
 // A top-down DIB section (negative height): row 0 is the top row, rows are
 // width pixels apart (32-bit rows need no padding), so its bits are the
 // picture the seam promises.  Selected into a memory DC, GDI can write text
@@ -410,18 +429,9 @@ uint32_t *plat_create_back_buffer(plat_window window, int width, int height) {
     HDC dc = CreateCompatibleDC(window_dc);
     ReleaseDC(hwnd, window_dc);
     if (!dc) return nullptr;
-    BITMAPINFO info;
-    memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void *bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap || !bits) {
-        if (bitmap) DeleteObject(bitmap);
+    HBITMAP bitmap = win32_create_top_down_dib(dc, width, height, &bits);
+    if (!bitmap) {
         DeleteDC(dc);
         return nullptr;
     }
@@ -473,22 +483,11 @@ plat_icon plat_create_icon(const uint32_t *pixels, int width, int height) {
     bool has_alpha = false;
     for (size_t i = 0; i < count && !has_alpha; i++) has_alpha = (pixels[i] >> 24) != 0;
 
-    BITMAPINFO info;
-    memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void *bits = nullptr;
     HDC screen = GetDC(nullptr);
-    HBITMAP colour = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP colour = win32_create_top_down_dib(screen, width, height, &bits);
     ReleaseDC(nullptr, screen);
-    if (!colour || !bits) {
-        if (colour) DeleteObject(colour);
-        return 0;
-    }
+    if (!colour) return 0;
     memcpy(bits, pixels, count * 4);
     if (!has_alpha)
         for (size_t i = 0; i < count; i++) ((uint32_t *)bits)[i] |= 0xFF000000u;

@@ -438,14 +438,15 @@ TEST_F(ItemsTest, a_link_repeats_only_its_exact_address_and_is_given_up_at_its_f
     poll_clipboard();
     add_offered_download();
     EXPECT_EQ(0, downloads.selected_item);
-    offer("http://example.com/page.webm", SITE_DIRECT_MEDIA);
+    offer("http://example.com/page.html", SITE_WEB_PAGE);
     const int buffers = buffers_in_use();
     add_offered_download();
     ASSERT_EQ(3, downloads.item_count);
 
-    // No fetch exists for links yet: the new link fails at its first step,
-    // its record written, with no look-up or connection and the network
-    // not blamed; started by hand, it fails again.
+    // No page is read for a link that is not a media file: the new link
+    // fails at its first step, its record written, with no look-up or
+    // connection and the network not blamed; started by hand, it fails
+    // again.
     step();
     EXPECT_EQ((uint32_t)Failed, item(2).state);
     EXPECT_EQ((uint32_t)Failed, stored(2, REC_STATE));
@@ -463,7 +464,7 @@ TEST_F(ItemsTest, a_link_repeats_only_its_exact_address_and_is_given_up_at_its_f
     offer("reelbox.test/watch/a&x=1", 0);
     add_offered_download();
     EXPECT_EQ(1, downloads.selected_item);
-    EXPECT_EQ((Names{"http://example.com/page", "reelbox.test/watch/a", "http://example.com/page.webm",
+    EXPECT_EQ((Names{"http://example.com/page", "reelbox.test/watch/a", "http://example.com/page.html",
                      "reelbox.test/watch/b?u=http://example.com/page"}),
               stored_addresses());
 }

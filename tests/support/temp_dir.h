@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 // Makes a fresh folder and changes into it; the destructor changes back and
 // removes the folder with everything in it.
 struct TempWorkDir {
@@ -10,7 +12,9 @@ struct TempWorkDir {
     ~TempWorkDir();
     std::string path;
     std::string previous;
-    std::string file(const std::string &name) const { return path + "/" + name; }
+    // A name inside the folder, joined with the system's separator as the
+    // program joins the paths it builds.
+    std::string file(const std::string &name) const { return path + plat_path_separator() + name; }
 };
 
 // Writes bytes to a file, replacing it.

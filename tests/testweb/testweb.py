@@ -32,7 +32,8 @@ Routes, tried in this order:
   /get/[<size>/][key=]<name> 302 to http://cdn.<site>/stream/<name>[?size=..]
   /loop/<n>                  302 to /loop/<n+1> for ever (absolute; ?rel=1
                              gives a relative Location)
-  /redirect?to=<address>     302 to the address given
+  /redirect?to=<address>     302 to the address given (also at
+                             /redirect.mp4, a path a direct link may name)
   /status/<code>             that status with a short HTML body
   gnu.org, ietf.org, debian.org (any path): a small page (probe targets)
   <site>/config/<id>         second page of flashy.test (kind 8)
@@ -486,7 +487,7 @@ class Handler(socketserver.BaseRequestHandler):
             else:
                 self.redirect("http://%s/loop/%d" % (self.host_line, n))
             return
-        if path == "/redirect":
+        if path in ("/redirect", "/redirect.mp4"):
             self.redirect(query.get("to", "/"))
             return
         if path.startswith("/status/"):

@@ -221,6 +221,21 @@ plat_socket plat_tcp_connect_start(uint32_t address, uint16_t port) {
     return (plat_socket)s;
 }
 
+// Waits at most timeout_ms for the connect under way on sock to be answered;
+// select's count, and in *writable whether the socket came out writable and
+// not in the except set.
+static int wait_for_connect(SOCKET sock, int timeout_ms, bool *writable) {
+    fd_set write_set, failed_set;
+    FD_ZERO(&write_set);
+    FD_ZERO(&failed_set);
+    FD_SET(sock, &write_set);
+    FD_SET(sock, &failed_set);
+    struct timeval wait = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    int rc = select(0, nullptr, &write_set, &failed_set, &wait);
+    *writable = rc > 0 && FD_ISSET(sock, &write_set) && !FD_ISSET(sock, &failed_set);
+    return rc;
+}
+
 // Writable means connected; the except set holds a socket whose
 // non-blocking connect failed.  A socket in neither is still connecting.
 // A socket that reports writable is checked once more for a peer, so that
@@ -228,19 +243,13 @@ plat_socket plat_tcp_connect_start(uint32_t address, uint16_t port) {
 int plat_connect_result(plat_socket s) {
     if (!s) return -1;
     SOCKET sock = socket_of(s);
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(sock, &writable);
-    FD_SET(sock, &failed);
-    struct timeval no_wait = {0, 0};
-    int rc = select(0, nullptr, &writable, &failed, &no_wait);
+    bool writable = false;
+    int rc = wait_for_connect(sock, 0, &writable);
     if (rc == 0) return 0;
     int result = 1;
     struct sockaddr_in peer;
     int peer_length = sizeof peer;
-    if (rc == SOCKET_ERROR || FD_ISSET(sock, &failed) || !FD_ISSET(sock, &writable) ||
-        getpeername(sock, (struct sockaddr *)&peer, &peer_length) != 0)
+    if (rc == SOCKET_ERROR || !writable || getpeername(sock, (struct sockaddr *)&peer, &peer_length) != 0)
         result = -1;
     set_blocking(sock);
     return result;
@@ -253,14 +262,8 @@ plat_socket plat_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, in
     plat_socket s = plat_tcp_connect_start(address, port);
     if (!s) return 0;
     SOCKET sock = socket_of(s);
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(sock, &writable);
-    FD_SET(sock, &failed);
-    if (timeout_ms < 0) timeout_ms = 0;
-    struct timeval wait = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    select(0, nullptr, &writable, &failed, &wait);
+    bool writable = false;
+    wait_for_connect(sock, timeout_ms < 0 ? 0 : timeout_ms, &writable);
     *connected = plat_connect_result(s) == 1;
     set_blocking(sock);   // also after a connect still under way
     return s;
