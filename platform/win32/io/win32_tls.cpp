@@ -42,6 +42,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/tls_failure.h"
 #include "platform/win32/io/win32_text.h"
 
 namespace {
@@ -268,28 +269,10 @@ static void keep_tail(TlsConnection *c, int left) {
 
 // ------------------------------------------------------------- [FAILURES]
 
-static const char *failure_text(int failure) {
-    switch (failure) {
-    case PLAT_TLS_OK: return "";
-    case PLAT_TLS_UNTRUSTED: return "untrusted";
-    case PLAT_TLS_EXPIRED: return "expired";
-    case PLAT_TLS_WRONG_NAME: return "wrong name";
-    case PLAT_TLS_PROTOCOL: return "protocol";
-    case PLAT_TLS_CLOSED: return "closed";
-    default: return "other";
-    }
-}
-
 int plat_tls_failure(plat_tls t, char *reason, int cap) {
     TlsConnection *c = connection_of(t);
     int failure = !c ? PLAT_TLS_OTHER : c->phase == PHASE_FAILED ? c->failure : PLAT_TLS_OK;
-    if (reason && cap > 0) {
-        const char *text = failure_text(failure);
-        size_t n = strlen(text);
-        if (n > (size_t)cap - 1) n = (size_t)cap - 1;
-        memcpy(reason, text, n);
-        reason[n] = '\0';
-    }
+    tls_failure_reason(failure, reason, cap);
     return failure;
 }
 
