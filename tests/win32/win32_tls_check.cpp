@@ -451,12 +451,14 @@ struct Fetch {
     std::string answer;     // head and body
     std::string version;
     bool ended;             // the answer ended in an orderly way
+    std::string request;    // what was sent
 };
 
 // One GET over TLS from 127.0.0.1:port, the host given to the TLS layer.
 // The answer is taken as the program takes it: readable, then exactly that.
-Fetch fetch(uint16_t port, const char *host, const std::string &path) {
-    Fetch f = {0, "", "", "", false};
+Fetch fetch(uint16_t port, const char *host, const std::string &path,
+            const std::string &extra_head = std::string()) {
+    Fetch f = {0, "", "", "", false, ""};
     int connected = 0;
     plat_socket s = plat_tcp_connect(htonl(INADDR_LOOPBACK), port, 3000, &connected);
     if (!connected) {
@@ -472,7 +474,9 @@ Fetch fetch(uint16_t port, const char *host, const std::string &path) {
     f.reason = reason;
     if (f.handshake == 1) {
         f.version = win32_tls_version(t);
-        std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\n\r\n";
+        std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\n" + extra_head +
+                              "\r\n";
+        f.request = request;
         if (plat_tls_send(t, request.data(), (int)request.size()) != (int)request.size()) {
             f.reason = "send failed";
         } else {
@@ -613,6 +617,14 @@ void check_web(char **argv) {
     printf("     by name: %s\n", f.version.c_str());
     f = fetch(good, "localhost", "/stream/slow?size=200000&records=2&record=5000&pause=5");
     check_stream(f, "slow", 200000, "200000 bytes in short bursts arrive byte-exact");
+    // A request of several records (sends are cut at the largest record).
+    std::string pad(40000, 'p');
+    for (size_t i = 0; i < pad.size(); i++) pad[i] = (char)('a' + (i * 7) % 26);
+    f = fetch(good, "localhost", "/echo", "X-Pad: " + pad + "\r\n");
+    check(f.handshake == 1 && body_of(f.answer) == f.request,
+          "a 40000-byte request goes out byte-exact",
+          std::to_string(body_of(f.answer).size()) + " bytes echoed of " +
+              std::to_string(f.request.size()));
     f = fetch(good, "127.0.0.1", "/stream/dotted?size=30000");
     check_stream(f, "dotted", 30000, "a dotted address is checked against the certificate");
     check(header(f.answer, "X-Server-Name") == "", "no server name goes out for a dotted address",
