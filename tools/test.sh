@@ -37,7 +37,7 @@ bash fuzz/run_fuzzers.sh
 # virtual display, the Windows checks of tests/win32/ (the I/O layer, the
 # program end to end) and the unit tests.
 windows_begin=$(date +%s)
-bash tools/build_win32.sh quorvax quorvax-list win32_io_check win32_window_check win32_shell_check
+bash tools/build_win32.sh quorvax quorvax-list win32_io_check win32_window_check win32_shell_check win32_tls_check
 bash tools/build_win32.sh --tests
 echo "Windows builds: $(( $(date +%s) - windows_begin )) s"
 bash tests/win32/run_win32_checks.sh build-win32 . build build-win32-tests

@@ -2,9 +2,9 @@
 # Runs the Windows checks under Wine: the I/O layer's check
 # (tests/win32/test_win32_io.sh), the window side's check
 # (platform/win32/check/), the shell side's (tests/win32/test_win32_shell.sh,
-# on this script's display), the program end to end
-# (tests/win32/test_win32_e2e.sh) and the unit tests cross-built for
-# Windows (quorvax_tests.exe, run directly).  Wine gets a
+# on this script's display), TLS with Schannel (tests/win32/test_win32_tls.sh),
+# the program end to end (tests/win32/test_win32_e2e.sh) and the unit tests
+# cross-built for Windows (quorvax_tests.exe, run directly).  Wine gets a
 # fresh prefix of its own under BUILD_WIN32_DIR, made once here and timed,
 # and a virtual X display; Mono and Gecko are never installed into it.
 # Prints what ran and how it ended, and fails when a check fails (a check
@@ -127,6 +127,8 @@ run_check "window side (win32_window_check.exe)" \
   bash "$src/platform/win32/check/run_win32_window_check.sh" "$build_win32/win32_window_check.exe"
 run_check --persistent "shell side (test_win32_shell)" \
   bash "$src/tests/win32/test_win32_shell.sh" "$build_win32" "$src"
+run_check "TLS with Schannel (test_win32_tls)" \
+  bash "$src/tests/win32/test_win32_tls.sh" "$build_win32" "$src"
 run_check "the program end to end (test_win32_e2e)" \
   bash "$src/tests/win32/test_win32_e2e.sh" "$build_win32" "$src" "$linux_build"
 run_check "unit tests (quorvax_tests.exe)" run_unit_tests
