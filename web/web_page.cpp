@@ -129,7 +129,10 @@ bool answer_ended(int i) {
         if (!plat_wait_readable(item.socket, 0)) return false;
         got = plat_recv(item.socket, data + item.bufferFill, 1);
     }
-    if (got > 0) item.bufferFill += (uint32_t)got;
+    if (got > 0) {
+        item.bufferFill += (uint32_t)got;
+        item.lastActivityTick = app_state.now_tick;
+    }
     return got == 0;
 }
 
