@@ -121,6 +121,44 @@ TEST_F(WebPageTest, a_chunked_page_leads_to_its_video_asked_for_with_the_page_as
     EXPECT_EQ("", log_text());
 }
 
+// A stopped download carries on from its file's length: the page is asked
+// for whole, then the stream by range - the declared one with the page as
+// Referer; a page that is its own media is asked for again with the range.
+TEST_F(WebPageTest, a_stopped_download_reads_the_page_whole_then_resumes_the_stream_by_range) {
+    const std::string stream = body_bytes(9000);
+    start({engine_item("http://site.example/watch/9", SITE_WEB_PAGE, Stopped, 4000, 9000, "Fox 1.webm"),
+           engine_item("http://site.example/raw", SITE_WEB_PAGE, Stopped, 4000, 9000, "Raw 1.mp4")}, 0);
+    go_online();
+    use_loopback_proxy(PROXY_PORT);
+    write_file(dir.file("Fox 1.webm"), stream.substr(0, 4000));
+    write_file(dir.file("Raw 1.mp4"), stream.substr(0, 4000));
+    const std::string html = "<html><body><video src=\"fox.webm\"></video></body></html>";
+    for (int i = 0; i < 2; i++) {
+        size_t k = fake_connects().size();
+        start_item(i, 1);
+        std::string asked = next_request(k);
+        EXPECT_EQ(std::string::npos, asked.find("Range:")) << asked;
+        if (i == 0)
+            answer(k, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                          std::to_string(html.size()) + "\r\n\r\n" + html);
+        else
+            answer(k, "HTTP/1.1 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: 9000\r\n\r\n" + stream);
+        step();
+        asked = next_request(k + 1);
+        EXPECT_EQ(0u, asked.find(i == 0 ? "GET http://site.example/watch/fox.webm " : "GET http://site.example/raw "))
+            << asked;
+        EXPECT_NE(std::string::npos, asked.find("\r\nRange: bytes=4000-\r\n")) << asked;
+        EXPECT_EQ(i == 0, asked.find("\r\nReferer: http://site.example/watch/9\r\n") != std::string::npos) << asked;
+        answer(k + 1, "HTTP/1.1 206 Partial Content\r\nContent-Type: video/webm\r\nContent-Length: 5000\r\n"
+                      "Content-Range: bytes 4000-8999/9000\r\n\r\n" + stream.substr(4000));
+        shutdown(peer(k + 1), SHUT_WR);
+        ASSERT_TRUE(run_until([i] { return item(i).state == Finished; }, 10)) << i;
+        EXPECT_EQ(stream, read_file(output_path(i))) << i;
+    }
+    EXPECT_STREQ("Fox 1.webm", item(0).fileName);
+    EXPECT_EQ("", log_text());
+}
+
 TEST_F(WebPageTest, manifests_protected_media_and_pages_without_video_fail_with_a_log_line_and_nothing_saved) {
     struct Case {
         const char *address;
