@@ -5,7 +5,8 @@
 //              kept in the item's run beside the table
 //   [OPEN]     opening the connection that requestStage calls for (a direct
 //              link's setup is stepped by direct_link.cpp)
-//   [PAGE]     the page's answer: analysis, short page redirects
+//   [PAGE]     the page's answer: analysis, short page redirects; what an
+//              answer leads to by the item's stage
 //   [DRIVER]   fetch_page
 
 #include <cstring>
@@ -213,14 +214,27 @@ void page_answer(int i) {
     if (!found && short_redirect) follow_page_redirect(i, target);
 }
 
+// What an answer read by read_page_data leads to, by the item's stage.
+void fetch_answer(int i, uint32_t range_start, int stream_mode) {
+    DownloadItem &item = downloads.items[i];
+    // No branch lowers requestStage, so at most one of them acts.
+    if (item.requestStage == STAGE_STREAM) {
+        if (!follow_stream_redirect(i)) take_stream_answer(i, range_start, stream_mode);
+    } else if (item.requestStage == STAGE_STREAM_ADDRESS) {
+        follow_stream_redirect(i);
+        if (item.state != Failed) {
+            if (item.siteKind == 8) extract_second_page(i, string_entry(STR_KIND8_KEY));
+            if (item.siteKind == 13) extract_second_page(i, string_entry(STR_KIND13_KEY));
+            if (item.siteKind == 18) extract_second_page(i, nullptr);
+        }
+    } else if (item.requestStage == STAGE_PAGE) {
+        page_answer(i);
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- [DRIVER]
-
-namespace {
-// What an answer read by read_page_data leads to, by the item's stage.
-void fetch_answer(int i, uint32_t range_start, int stream_mode);
-}  // namespace
 
 void fetch_page(int i, uint32_t range_start, int stream_mode) {
     ASSERT_ITEM_INDEX(i);
@@ -248,23 +262,3 @@ void fetch_page(int i, uint32_t range_start, int stream_mode) {
         (item.state == Analysing || item.state == Connecting || item.state == RestartFromZero))
         mark_continuation(i);
 }
-
-namespace {
-void fetch_answer(int i, uint32_t range_start, int stream_mode) {
-    DownloadItem &item = downloads.items[i];
-
-    // No branch lowers requestStage, so at most one of them acts.
-    if (item.requestStage == STAGE_STREAM) {
-        if (!follow_stream_redirect(i)) take_stream_answer(i, range_start, stream_mode);
-    } else if (item.requestStage == STAGE_STREAM_ADDRESS) {
-        follow_stream_redirect(i);
-        if (item.state != Failed) {
-            if (item.siteKind == 8) extract_second_page(i, string_entry(STR_KIND8_KEY));
-            if (item.siteKind == 13) extract_second_page(i, string_entry(STR_KIND13_KEY));
-            if (item.siteKind == 18) extract_second_page(i, nullptr);
-        }
-    } else if (item.requestStage == STAGE_PAGE) {
-        page_answer(i);
-    }
-}
-}  // namespace

@@ -178,10 +178,3 @@ void web_page_answer(int i, uint32_t range_start, int stream_mode);
 // incomplete, or when the item was given up (a manifest, protected media,
 // a page, a name that cannot be had).
 int web_page_stream_usable(int i);
-// Decodes a chunked body in place: 1 with its length in *length once the
-// last chunk has come, 0 while more is needed, -1 for a malformed body.
-int decode_chunked_body(char *body, uint32_t *length);
-// The value of header name (lower case, without its colon) in the header
-// block text[0..block): its length, copied into out (cut to cap - 1), or -1
-// when there is no such header.
-int header_value(const char *text, uint32_t block, const char *name, char *out, int cap);

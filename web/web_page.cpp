@@ -1,6 +1,6 @@
 // web_page.cpp - any other web page (site code 27): its first answer decides.
 //
-//   [HEADERS]  a header's value inside the header block; chunked bodies
+//   [HEADERS]  the header block, a header's value in it; chunked bodies
 //   [BODY]     reading the page's answer, bounded, and telling it has ended
 //   [JUDGE]    web_page_answer: media, manifest, protected or a page to search
 //   [STREAM]   web_page_stream_usable: the declared stream's answer, its name
@@ -29,6 +29,9 @@ namespace {
 // Body bytes enough to tell media, manifests and pages apart by their
 // first bytes, when the answer does not end sooner.
 const uint32_t JUDGE_BYTES = 512;
+// The most of an answer's start that is judged: manifests name their keys
+// near the top, and a page still coming is judged again at every step.
+const uint32_t JUDGE_BYTES_MAX = 65536;
 
 void refuse(int i, const char *reason) {
     log_item_failure(i, reason);
@@ -36,6 +39,8 @@ void refuse(int i, const char *reason) {
 }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
+
+// --------------------------------------------------------------- [HEADERS]
 
 // Where the body starts: just after the blank line ending the header
 // block, or 0 while it has not come.
@@ -83,10 +88,9 @@ int walk_chunks(char *in, uint32_t n, char *out, uint32_t *length) {
     }
 }
 
-}  // namespace
-
-// --------------------------------------------------------------- [HEADERS]
-
+// The value of header name (lower case, without its colon) in the header
+// block text[0..block): its length, copied into out (cut to cap - 1), or -1
+// when there is no such header.
 int header_value(const char *text, uint32_t block, const char *name, char *out, int cap) {
     uint32_t name_length = (uint32_t)strlen(name);
     if (cap <= 0) return -1;
@@ -108,11 +112,7 @@ int header_value(const char *text, uint32_t block, const char *name, char *out, 
     return -1;
 }
 
-int decode_chunked_body(char *body, uint32_t *length) { return walk_chunks(body, *length, body, length); }
-
 // ------------------------------------------------------------------ [BODY]
-
-namespace {
 
 // 1 when the peer has closed the connection and everything it sent has
 // been taken.  With nothing readable, one byte is asked for: a closed
@@ -203,6 +203,7 @@ void web_page_answer(int i, uint32_t range_start, int stream_mode) {
         head_length -= skip;
     }
     if (!complete && head_length < JUDGE_BYTES) return;
+    if (head_length > JUDGE_BYTES_MAX) head_length = JUDGE_BYTES_MAX;
     int kind = media_answer_kind(head, head_length, type, (uint32_t)type_length);
     if (kind == ANSWER_MANIFEST || kind == ANSWER_PROTECTED) {
         refuse(i, kind == ANSWER_MANIFEST ? "streaming manifest" : "protected");
@@ -308,7 +309,9 @@ int web_page_stream_usable(int i) {
     char type[128];
     int type_length = header_value(text, at, "content-type", type, (int)sizeof type);
     if (type_length < 0) type_length = 0;
-    int kind = media_answer_kind(text + at, item.bufferFill - at, type, (uint32_t)type_length);
+    uint32_t head_length = item.bufferFill - at;
+    if (head_length > JUDGE_BYTES_MAX) head_length = JUDGE_BYTES_MAX;
+    int kind = media_answer_kind(text + at, head_length, type, (uint32_t)type_length);
     const char *reason = nullptr;
     if (kind == ANSWER_MANIFEST) reason = "streaming manifest";
     if (kind == ANSWER_PROTECTED) reason = "protected";
