@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "engine/engine_fixture.h"
 #include "support/scripted_connect.h"
 #include "web/web.h"
@@ -51,7 +53,8 @@ std::string chunk(const std::string &data) {
 TEST_F(WebPageTest, a_chunked_page_leads_to_its_video_asked_for_with_the_page_as_referer_and_saved_whole) {
     const char page[] = "http://site.example/watch/7";
     start({engine_item(page, SITE_WEB_PAGE, Queued),
-           engine_item("http://site.example/clip", SITE_WEB_PAGE, Queued)}, 0);
+           engine_item("http://site.example/clip", SITE_WEB_PAGE, Queued),
+           engine_item("http://site.example/long", SITE_WEB_PAGE, Queued)}, 0);
     go_online();
     use_loopback_proxy(PROXY_PORT);
     const std::string html =
@@ -118,6 +121,25 @@ TEST_F(WebPageTest, a_chunked_page_leads_to_its_video_asked_for_with_the_page_as
     EXPECT_EQ(0u, name.find("Caf\xC3\xA9 ")) << name;
     EXPECT_EQ(name.size() - 4, name.rfind(".mp4")) << name;
     EXPECT_EQ(mp4, read_file(output_path(1)));
+
+    // A page longer than the bound is searched in its first PAGE_BODY_MAX
+    // bytes, without waiting for the rest.
+    k = fake_connects().size();
+    item(2).state = Analysing;
+    item(2).buffer = buffer_alloc();
+    item(2).lastActivityTick = app_state.now_tick;
+    next_request(k);
+    std::string big = "<html><body><video src=\"/big.mp4\"></video>" + std::string(PAGE_BODY_MAX, ' ');
+    answer(k, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                  std::to_string(big.size() + 100000) + "\r\n\r\n");
+    // Exactly the bound is sent: the program closes the page then.
+    for (size_t at = 0; at < PAGE_BODY_MAX; at += 65536) {
+        answer(k, big.substr(at, std::min<size_t>(65536, PAGE_BODY_MAX - at)));
+        step();
+    }
+    step();
+    EXPECT_STREQ("http://site.example/big.mp4", item(2).streamAddress);
+    EXPECT_EQ(k + 2, fake_connects().size()) << "the stream is asked for";
     EXPECT_EQ("", log_text());
 }
 
