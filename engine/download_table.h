@@ -119,6 +119,11 @@ struct ItemRun {
     plat_tls tls;                 // TLS over socket for an https link; 0 none
     int32_t link_phase;           // LinkPhase of that setup
     uint32_t phase_tick;          // tick the current phase began
+    // Any other web page (SITE_WEB_PAGE): how far its first answer has been
+    // read in this attempt (WebPagePhase in web/web.h), and the page's title
+    // kept to name the file when the stream answers.
+    int32_t page_phase;
+    char page_title[128];
 };
 
 // The table of downloads.  items and runs hold table_capacity + 10 entries

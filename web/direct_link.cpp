@@ -46,7 +46,9 @@ int begin_direct_link(int i) {
         return 0;
     }
     copy_text_cut(item.streamAddress, sizeof item.streamAddress, item.pageAddress);
-    if (!item.fileName[0]) {
+    downloads.runs[i].page_phase = PAGE_UNREAD;
+    // A web page's file is named when its stream answers (web_page.cpp).
+    if (!item.fileName[0] && item.siteKind == SITE_DIRECT_MEDIA) {
         // The last segment of the path, without the query; characters a
         // file name cannot hold become "_".
         int end = (int)strcspn(parts.target, "?");
@@ -91,7 +93,8 @@ plat_socket start_direct_request(int proxy_mode, const char *address) {
 // --------------------------------------------------------------- [REQUEST]
 
 int build_direct_request(char *out, int cap, const char *host, uint16_t port, int tls,
-                         const char *target, uint32_t range_start, int absolute_form) {
+                         const char *target, uint32_t range_start, int absolute_form,
+                         const char *referer) {
     char authority[ADDRESS_HOST_MAX + 8];
     if (default_port(tls, port))
         snprintf(authority, sizeof authority, "%s", host);
@@ -102,9 +105,10 @@ int build_direct_request(char *out, int cap, const char *host, uint16_t port, in
     // identity: the length and the ranges count the file's own bytes.
     int n = snprintf(out, (size_t)cap,
                      "GET %s%s%s HTTP/1.1\r\nHost: %s\r\nAccept: */*\r\n"
-                     "Accept-Encoding: identity\r\nConnection: close\r\n%s\r\n",
+                     "Accept-Encoding: identity\r\nConnection: close\r\n%s%s%s%s\r\n",
                      absolute_form ? "http://" : "", absolute_form ? authority : "", target,
-                     authority, range);
+                     authority, referer ? "Referer: " : "", referer ? referer : "", referer ? "\r\n" : "",
+                     range);
     return n > 0 && n < cap ? n : 0;
 }
 
@@ -117,8 +121,13 @@ int send_direct_request(int i, const AddressParts &parts, uint32_t range_start) 
     DownloadItem &item = downloads.items[i];
     ItemRun &run = downloads.runs[i];
     char request[REQUEST_CAP];
+    // A web page is asked for whole; the media it declares is asked for as
+    // the page's own player would, naming the page.
+    const char *referer = nullptr;
+    if (item.siteKind == SITE_WEB_PAGE && run.page_phase == PAGE_UNREAD) range_start = 0;
+    if (item.siteKind == SITE_WEB_PAGE && run.page_phase == PAGE_STREAM_FOUND) referer = item.pageAddress;
     int n = build_direct_request(request, (int)sizeof request, parts.host, parts.port, parts.tls,
-                                 parts.target, range_start, run.request_proxy && !parts.tls);
+                                 parts.target, range_start, run.request_proxy && !parts.tls, referer);
     if (n == 0) return 0;
     return (run.tls ? plat_tls_send(run.tls, request, n) : plat_send(item.socket, request, n)) == n;
 }

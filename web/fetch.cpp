@@ -5,7 +5,8 @@
 //              kept in the item's run beside the table
 //   [OPEN]     opening the connection that requestStage calls for (a direct
 //              link's setup is stepped by direct_link.cpp)
-//   [PAGE]     the page's answer: analysis, short page redirects
+//   [PAGE]     the page's answer: analysis, short page redirects; what an
+//              answer leads to by the item's stage
 //   [DRIVER]   fetch_page
 
 #include <cstring>
@@ -123,7 +124,7 @@ void open_next_request(int i) {
     begin_request(i, address, stage == STAGE_PAGE && !item.redirectedPage);
     ItemRun &run = downloads.runs[i];
     run.request_proxy = app_state.use_proxy;
-    item.socket = item.siteKind == SITE_DIRECT_MEDIA ? start_direct_request(run.request_proxy, address)
+    item.socket = site_kind_keeps_scheme(item.siteKind) ? start_direct_request(run.request_proxy, address)
                                                      : start_request(run.request_proxy, address);
     run.unsent_socket = item.socket;
     if (!item.socket) {
@@ -149,7 +150,7 @@ bool request_sent(int i, uint32_t range_start) {
     int connect = plat_connect_result(item.socket);
     if (connect == 0 && app_state.now_tick - item.lastActivityTick < (uint32_t)CONNECT_TIMEOUT_MS) return false;
     run.unsent_socket = 0;
-    if (connect == 1 && item.siteKind == SITE_DIRECT_MEDIA) return direct_link_step(i, range_start);
+    if (connect == 1 && site_kind_keeps_scheme(item.siteKind)) return direct_link_step(i, range_start);
     if (connect == 1) {
         int stage = item.requestStage;
         int bare_host = stage != STAGE_PAGE || bare_host_kind(item.siteKind) ? 1 : 0;
@@ -213,34 +214,9 @@ void page_answer(int i) {
     if (!found && short_redirect) follow_page_redirect(i, target);
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------- [DRIVER]
-
-void fetch_page(int i, uint32_t range_start, int stream_mode) {
-    ASSERT_ITEM_INDEX(i);
+// What an answer read by read_page_data leads to, by the item's stage.
+void fetch_answer(int i, uint32_t range_start, int stream_mode) {
     DownloadItem &item = downloads.items[i];
-    // Any other page taken with its scheme has no rule to read it yet: the
-    // item is given up at its first step, its record written, rather than
-    // asked for as a demo site's page.  The network is not blamed for it.
-    if (item.siteKind == SITE_WEB_PAGE) {
-        log_item_failure(i, "not a media link");
-        give_up_item(i);
-        return;
-    }
-    // A direct media link's page is its stream: each attempt starts there.
-    if (!item.socket && item.siteKind == SITE_DIRECT_MEDIA && item.requestStage == STAGE_PAGE &&
-        !begin_direct_link(i))
-        return;
-    if (!item.socket) {
-        // A connect that is made at once (as on loopback) sends at once.
-        open_next_request(i);
-        if (item.socket) request_sent(i, range_start);
-        return;
-    }
-    if (!request_sent(i, range_start)) return;
-    if (!read_page_data(i)) return;
-
     // No branch lowers requestStage, so at most one of them acts.
     if (item.requestStage == STAGE_STREAM) {
         if (!follow_stream_redirect(i)) take_stream_answer(i, range_start, stream_mode);
@@ -253,6 +229,33 @@ void fetch_page(int i, uint32_t range_start, int stream_mode) {
         }
     } else if (item.requestStage == STAGE_PAGE) {
         page_answer(i);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- [DRIVER]
+
+void fetch_page(int i, uint32_t range_start, int stream_mode) {
+    ASSERT_ITEM_INDEX(i);
+    DownloadItem &item = downloads.items[i];
+    // A direct media link's page is its stream: each attempt starts there.
+    // So does any other web page's: its first answer tells whether it is
+    // the media itself or a page that declares it (web_page.cpp).
+    bool scheme = site_kind_keeps_scheme(item.siteKind);
+    if (!item.socket && scheme && item.requestStage == STAGE_PAGE && !begin_direct_link(i)) return;
+    if (!item.socket) {
+        // A connect that is made at once (as on loopback) sends at once.
+        open_next_request(i);
+        if (item.socket) request_sent(i, range_start);
+        return;
+    }
+    if (!request_sent(i, range_start)) return;
+    if (item.siteKind == SITE_WEB_PAGE && downloads.runs[i].page_phase == PAGE_UNREAD) {
+        web_page_answer(i, range_start, stream_mode);
+    } else {
+        if (!read_page_data(i)) return;
+        fetch_answer(i, range_start, stream_mode);
     }
     // A connection closed to ask for the next address continues the attempt.
     if (!item.socket && item.buffer &&

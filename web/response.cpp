@@ -152,7 +152,7 @@ int follow_direct_redirect(int i) {
 int follow_stream_redirect(int i) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    if (item.siteKind == SITE_DIRECT_MEDIA) return follow_direct_redirect(i);
+    if (site_kind_keeps_scheme(item.siteKind)) return follow_direct_redirect(i);
     if (!find_header(i, string_entry(STR_REDIRECT_HEADER))) return 0;
     if (!count_redirect(i)) {
         give_up_item(i);
@@ -400,7 +400,10 @@ int direct_answer_usable(int i) {
 void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    if (item.siteKind == SITE_DIRECT_MEDIA && !direct_answer_usable(i)) return;
+    // A web page's stream is judged first: a manifest refused as such
+    // rather than for the length it lacks.
+    if (item.siteKind == SITE_WEB_PAGE && !web_page_stream_usable(i)) return;
+    if (site_kind_keeps_scheme(item.siteKind) && !direct_answer_usable(i)) return;
     // An error answer is not the stream, whatever length it announces.
     int status = response_status(i);
     if (status >= 400 && status <= 599) {

@@ -3,13 +3,15 @@
 //   [SEARCH]     find_text, line_length
 //   [PAGE]       unescape_page (form A), unescape_page_alt (form B)
 //   [VALUES]     replace_marker_amp, drop_amp_entity, drop_backslashes
-//   [FILE NAME]  make_file_name
+//   [FILE NAME]  make_file_name, make_media_file_name
 //
 // Everything works in place on 8-bit text and never reads past the count it
 // is given: an escape cut off by the end of the counted text is not decoded
 // (its first character is kept as it stands) rather than read beyond it.
 
 #include "web/text.h"
+
+#include <cstring>
 
 #include "app/app_state.h"
 
@@ -244,10 +246,10 @@ void drop_backslashes(char *text, uint32_t count) {
 namespace {
 
 const int NAME_CHARACTERS_MAX = 91;
-// 128-byte field: the cleaned part, " ", up to 8 hex digits, ".flv", NUL.
+// 128-byte field: the cleaned part, " ", up to 8 hex digits, ".flv" (or
+// another extension), NUL.
 const int NAME_FIELD_SIZE = 128;
 const int NAME_SUFFIX_MAX = 1 + 8 + 4;
-const int NAME_PART_BYTES_MAX = NAME_FIELD_SIZE - 1 - NAME_SUFFIX_MAX;
 
 // Length of the valid UTF-8 sequence of two to four bytes at s[i] that ends
 // before end, or 0 when there is none (a lone or malformed byte).
@@ -304,6 +306,15 @@ bool is_latin1_letter(unsigned char c) {
 // always fits its 128 bytes; a character that would cross that bound ends
 // the part.
 void make_file_name(char *name, const char *source, int length) {
+    make_media_file_name(name, source, length, "flv");
+}
+
+// The same name with another extension (at most 4 characters, default
+// "mp4"): the cleaned part then leaves room for that extension instead.
+void make_media_file_name(char *name, const char *source, int length, const char *extension) {
+    int extension_length = extension ? (int)strnlen(extension, 5) : 0;
+    if (extension_length == 0 || extension_length > 4) extension = "mp4", extension_length = 3;
+    const int part_max = NAME_FIELD_SIZE - 1 - (NAME_SUFFIX_MAX - 3 + extension_length);
     const unsigned char *s = (const unsigned char *)source;
     int end = 0;
     if (length > 0)
@@ -320,14 +331,14 @@ void make_file_name(char *name, const char *source, int length) {
         uint32_t cp = 0;
         int sequence = s[i] >= 0xC2 ? utf8_sequence_length(s, i, end, &cp) : 0;
         if (sequence > 0 && !is_hidden_control(cp)) {
-            if (w + sequence > NAME_PART_BYTES_MAX) break;
+            if (w + sequence > part_max) break;
             for (int k = 0; k < sequence; k++) name[w++] = (char)s[i + k];
             i += sequence;
             characters++;
             continue;
         }
         if (sequence == 0 && is_latin1_letter(s[i])) {
-            if (w + 2 > NAME_PART_BYTES_MAX) break;
+            if (w + 2 > part_max) break;
             // U+00C0..U+00FF: lead byte 0xC3, then the low six bits.
             name[w++] = (char)(0xC0 | (s[i] >> 6));
             name[w++] = (char)(0x80 | (s[i] & 0x3F));
@@ -340,7 +351,7 @@ void make_file_name(char *name, const char *source, int length) {
         char c = is_kept_ascii(s[i]) ? (char)s[i] : ' ';
         i += consumed;
         if (c == ' ' && w > 0 && name[w - 1] == ' ') continue;
-        if (w + 1 > NAME_PART_BYTES_MAX) break;
+        if (w + 1 > part_max) break;
         name[w++] = c;
         characters++;
     }
@@ -356,8 +367,6 @@ void make_file_name(char *name, const char *source, int length) {
     name[w++] = ' ';
     while (count > 0) name[w++] = digits[--count];
     name[w++] = '.';
-    name[w++] = 'f';
-    name[w++] = 'l';
-    name[w++] = 'v';
+    for (int k = 0; k < extension_length; k++) name[w++] = extension[k];
     name[w] = 0;
 }

@@ -28,3 +28,6 @@ void drop_amp_entity(char *text, uint32_t count);
 void drop_backslashes(char *text, uint32_t count);
 // Builds "<cleaned source> <hex now_tick>.flv" into name (128 bytes).
 void make_file_name(char *name, const char *source, int length);
+// Builds "<cleaned source> <hex now_tick>.<extension>" the same way; an
+// extension that is empty or longer than 4 characters gives "mp4".
+void make_media_file_name(char *name, const char *source, int length, const char *extension);

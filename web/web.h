@@ -139,14 +139,42 @@ plat_socket start_direct_request(int proxy_mode, const char *address);
 // One step of the setup once the connect is made: tunnel through the
 // proxy, TLS handshake, then the request (ranged from range_start when not
 // 0).  1 once the request is out; 0 while setting up or when the item was
-// given up.
+// given up.  A web page's own request never asks for a range; the stream
+// found on it is asked for with the page as Referer.
 int direct_link_step(int i, uint32_t range_start);
 // Builds the request for a direct link into out (cap bytes); its length,
 // 0 when it does not fit.  absolute_form: a plain request through the
-// proxy, which names the whole address.
+// proxy, which names the whole address.  referer, when not null, is sent
+// as the Referer header.
 int build_direct_request(char *out, int cap, const char *host, uint16_t port, int tls,
-                         const char *target, uint32_t range_start, int absolute_form);
+                         const char *target, uint32_t range_start, int absolute_form,
+                         const char *referer);
 // Writes target, as a redirect answering a request for base (an address
 // with its scheme), as a whole address with its scheme into out.  0 when
 // it does not fit.
 int resolve_direct_target(const char *base, const char *target, char *out, int cap);
+
+// ---------------------------------------------------------- any web page
+
+// How far a web page's first answer has been taken in this attempt.
+enum WebPagePhase {
+    PAGE_UNREAD = 0,        // the page's answer is awaited
+    PAGE_IS_MEDIA = 1,      // the page answered with media: it is the stream
+    PAGE_STREAM_FOUND = 2,  // the stream is the media the page declares
+};
+// The page's body is read up to this many bytes; a longer page is searched
+// in its first PAGE_BODY_MAX bytes.
+static const uint32_t PAGE_BODY_MAX = 1048576;
+
+// One step of a web page's first answer (the connection is set up and the
+// request out): reads it, follows a redirect, and once enough has come
+// judges it - media goes on as the stream, a page is searched for the media
+// it declares, manifests, protected media and pages without a video give
+// the item up with a line in the failure log.
+void web_page_answer(int i, uint32_t range_start, int stream_mode);
+// The stream's answer for a web page: 1 once its header block is complete
+// and it may be saved (item i then has a file name) or is an error status
+// left to the direct link's refusals; 0 while the header block is
+// incomplete, or when the item was given up (a manifest, protected media,
+// a page, a name that cannot be had).
+int web_page_stream_usable(int i);

@@ -428,7 +428,7 @@ TEST_F(ItemsTest, an_item_whose_file_holds_the_whole_stream_finishes_when_starte
 
 }  // namespace
 
-TEST_F(ItemsTest, a_link_repeats_only_its_exact_address_and_is_given_up_at_its_first_step) {
+TEST_F(ItemsTest, a_link_repeats_only_its_exact_address_and_has_its_page_asked_for) {
     start({engine_item("http://example.com/page", SITE_WEB_PAGE, Queued),
            engine_item("reelbox.test/watch/a", 0, Queued)}, 0);
     go_online();
@@ -443,19 +443,16 @@ TEST_F(ItemsTest, a_link_repeats_only_its_exact_address_and_is_given_up_at_its_f
     add_offered_download();
     ASSERT_EQ(3, downloads.item_count);
 
-    // No page is read for a link that is not a media file: the new link
-    // fails at its first step, its record written, with no look-up or
-    // connection and the network not blamed; started by hand, it fails
-    // again.
+    // A link that is not a media file has its page asked for at its first
+    // step, like a direct link (what its answer leads to is told by
+    // test_web_page): its host is looked up (and not found here), so it
+    // waits for a retry instead of failing.
     step();
-    EXPECT_EQ((uint32_t)Failed, item(2).state);
-    EXPECT_EQ((uint32_t)Failed, stored(2, REC_STATE));
-    EXPECT_EQ(buffers, buffers_in_use());
-    menu(1, 2);
-    step();
-    EXPECT_EQ((uint32_t)Failed, item(2).state);
-    EXPECT_EQ(0, fake_calls(FAULT_RESOLVE) + fake_calls(FAULT_CONNECT));
+    EXPECT_EQ((uint32_t)WaitingRetry, item(2).state);
+    EXPECT_EQ(1, fake_calls(FAULT_RESOLVE));
     EXPECT_EQ(1, app_state.online);
+    reset_item(2, Stopped);
+    EXPECT_EQ(buffers, buffers_in_use());
 
     // A site's page holding a listed link is new; one holding a listed page
     // repeats it.

@@ -35,6 +35,12 @@ Routes, tried in this order:
   /redirect?to=<address>     302 to the address given (also at
                              /redirect.mp4, a path a direct link may name)
   /status/<code>             that status with a short HTML body
+  /page/<form>               a page of today's web (any host): tag (a
+                             <video> tag), jsonld (JSON-LD contentUrl, sent
+                             chunked), none (no video), hls, dash and drm
+                             (manifest answers); the declared stream is
+                             /stream/<form>clip.mp4?size=N (size=N, default
+                             100000)
   gnu.org, ietf.org, debian.org (any path): a small page (probe targets)
   <site>/config/<id>         second page of flashy.test (kind 8)
   <site>/feed/<id>           second page of escapo.test (kind 13)
@@ -494,6 +500,9 @@ class Handler(socketserver.BaseRequestHandler):
             code = int_arg({"c": path[len("/status/"):]}, "c", 500)
             self.answer(code, b"<html><body>status</body></html>\n")
             return
+        if path.startswith("/page/"):
+            self.web_page(path[len("/page/"):], query)
+            return
         if host in PROBE_HOSTS:
             self.answer(200, b"<html><head><title>reachable</title></head>"
                              b"<body>ok</body></html>\n")
@@ -527,6 +536,35 @@ class Handler(socketserver.BaseRequestHandler):
                 self.hold_open()
             return
         self.answer(200, body)
+
+    def web_page(self, form, query):
+        stream = "/stream/%sclip.mp4?size=%d" % (form, int_arg(query, "size", DEFAULT_STREAM_SIZE))
+        head = "<!DOCTYPE html><html><head><title>%s page</title>" % form.capitalize()
+        if form == "tag":
+            body = head + ('</head><body><video controls width="640">'
+                           '<source src="%s" type="video/mp4"></video></body></html>' % stream)
+            self.answer(200, body.encode("latin-1"))
+        elif form == "jsonld":
+            body = head + ('<script type="application/ld+json">{"@type": "VideoObject", '
+                           '"name": "clip", "contentUrl": "%s"}</script></head>'
+                           '<body><p>%s</p></body></html>' % (stream.replace("/", "\\/"), "x" * 3000))
+            data = body.encode("latin-1")
+            chunks = b"".join(b"%x\r\n%s\r\n" % (len(data[k:k + 1000]), data[k:k + 1000])
+                              for k in range(0, len(data), 1000))
+            self.send_all(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                          b"Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n" + chunks + b"0\r\n\r\n")
+        elif form == "hls":
+            self.answer(200, b"#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\nseg0.ts\n",
+                        content_type="application/vnd.apple.mpegurl")
+        elif form == "dash":
+            self.answer(200, b'<?xml version="1.0"?>\n<MPD xmlns="urn:mpeg:dash:schema:mpd:2011">'
+                             b'<Period/></MPD>\n', content_type="application/dash+xml")
+        elif form == "drm":
+            self.answer(200, b'<?xml version="1.0"?>\n<MPD><Period><AdaptationSet><ContentProtection '
+                             b'schemeIdUri="urn:mpeg:dash:mp4protection:2011" value="cenc"/>'
+                             b'</AdaptationSet></Period></MPD>\n', content_type="application/octet-stream")
+        else:
+            self.answer(200, (head + "</head><body><p>no video</p></body></html>").encode("latin-1"))
 
     def stream(self, name):
         query = self.query
