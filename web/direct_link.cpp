@@ -26,11 +26,6 @@ namespace {
 const int REQUEST_CAP = 2048;
 const int REASON_CAP = 48;
 
-void fail_link(int i, const char *reason) {
-    log_item_failure(i, reason);
-    give_up_item(i);
-}
-
 bool default_port(int tls, uint16_t port) { return port == (tls ? 443 : 80); }
 
 }  // namespace
@@ -42,7 +37,7 @@ int begin_direct_link(int i) {
     DownloadItem &item = downloads.items[i];
     AddressParts parts;
     if (!split_stored_address(item.pageAddress, (int)sizeof item.pageAddress, &parts)) {
-        fail_link(i, "bad address");
+        give_up_item_logged(i, "bad address");
         return 0;
     }
     copy_text_cut(item.streamAddress, sizeof item.streamAddress, item.pageAddress);
@@ -64,7 +59,7 @@ int begin_direct_link(int i) {
         }
         item.fileName[n] = 0;
         if (!file_name_is_safe(item.fileName)) {
-            fail_link(i, "bad file name");
+            give_up_item_logged(i, "bad file name");
             return 0;
         }
     }
@@ -164,7 +159,7 @@ int direct_link_step(int i, uint32_t range_start) {
     if (run.link_phase == LINK_READY) return 1;
     AddressParts parts;
     if (!split_stored_address(item.streamAddress, (int)sizeof item.streamAddress, &parts)) {
-        fail_link(i, "bad address");
+        give_up_item_logged(i, "bad address");
         return 0;
     }
     uint32_t now = app_state.now_tick;
@@ -184,14 +179,14 @@ int direct_link_step(int i, uint32_t range_start) {
         int answer = tunnel_answer(i);
         if (answer == 0) return 0;
         if (answer < 0) {
-            fail_link(i, "proxy refused");
+            give_up_item_logged(i, "proxy refused");
             return 0;
         }
     }
     if (parts.tls && !run.tls) {
         run.tls = plat_tls_start(item.socket, parts.host);
         if (!run.tls) {
-            fail_link(i, "other");
+            give_up_item_logged(i, "other");
             return 0;
         }
         run.link_phase = LINK_HANDSHAKE;
@@ -202,11 +197,12 @@ int direct_link_step(int i, uint32_t range_start) {
         if (done < 0) {
             char reason[REASON_CAP];
             plat_tls_failure(run.tls, reason, (int)sizeof reason);
-            fail_link(i, reason[0] ? reason : "other");
+            give_up_item_logged(i, reason[0] ? reason : "other");
             return 0;
         }
         if (done == 0) {
-            if (now - run.phase_tick >= TLS_HANDSHAKE_TIMEOUT_MS) fail_link(i, "handshake timed out");
+            if (now - run.phase_tick >= TLS_HANDSHAKE_TIMEOUT_MS)
+                give_up_item_logged(i, "handshake timed out");
             return 0;
         }
     }

@@ -39,3 +39,8 @@ void log_item_failure(int i, const char *reason) {
     plat_write_at(file, size, line, (uint32_t)n);
     plat_close(file);
 }
+
+void give_up_item_logged(int i, const char *reason) {
+    log_item_failure(i, reason);
+    give_up_item(i);
+}

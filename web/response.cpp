@@ -128,16 +128,14 @@ int follow_direct_redirect(int i) {
     if (!text || !header_block_length(text, item.bufferFill)) return 0;
     if (!find_header(i, string_entry(STR_REDIRECT_HEADER))) return 0;
     if (!count_redirect(i)) {
-        log_item_failure(i, "too many redirects");
-        give_up_item(i);
+        give_up_item_logged(i, "too many redirects");
         return 1;
     }
     char target[sizeof item.streamAddress];
     read_header_value(i, 0, target, (int)sizeof target);
     char resolved[sizeof item.streamAddress];
     if (!resolve_direct_target(item.streamAddress, target, resolved, (int)sizeof resolved)) {
-        log_item_failure(i, "bad redirect");
-        give_up_item(i);
+        give_up_item_logged(i, "bad redirect");
         return 1;
     }
     close_item_socket(item);
@@ -390,8 +388,7 @@ int direct_answer_usable(int i) {
         if (!parse_length(digits, &length)) reason = digits[0] >= '1' && digits[0] <= '9' ? "too large" : "no length";
     }
     if (!reason) return 1;
-    log_item_failure(i, reason);
-    give_up_item(i);
+    give_up_item_logged(i, reason);
     return 0;
 }
 

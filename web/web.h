@@ -127,6 +127,8 @@ enum LinkPhase {
 // Appends one line (tick, item i's page address, reason) to the failure
 // log; never fails the caller.
 void log_item_failure(int i, const char *reason);
+// Gives item i up with a line in the failure log saying why.
+void give_up_item_logged(int i, const char *reason);
 // Item i (a direct media link) asks for its page address as it stands: it
 // becomes the stream address of this attempt, the file is named after its
 // last path segment when it has no name yet, and the stage moves to the

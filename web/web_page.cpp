@@ -33,11 +33,6 @@ const uint32_t JUDGE_BYTES = 512;
 // near the top, and a page still coming is judged again at every step.
 const uint32_t JUDGE_BYTES_MAX = 65536;
 
-void refuse(int i, const char *reason) {
-    log_item_failure(i, reason);
-    give_up_item(i);
-}
-
 char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
 
 // --------------------------------------------------------------- [HEADERS]
@@ -166,7 +161,7 @@ void web_page_answer(int i, uint32_t range_start, int stream_mode) {
     if (status >= 400 && status <= 599) {
         char reason[16];
         snprintf(reason, sizeof reason, "HTTP %d", status);
-        refuse(i, reason);
+        give_up_item_logged(i, reason);
         return;
     }
 
@@ -187,7 +182,7 @@ void web_page_answer(int i, uint32_t range_start, int stream_mode) {
     uint32_t decoded = 0;
     int chunks = chunked ? walk_chunks(body, body_length, nullptr, &decoded) : 0;
     if (chunks < 0) {
-        refuse(i, "bad chunked page");
+        give_up_item_logged(i, "bad chunked page");
         return;
     }
     bool complete = ended || body_length >= PAGE_BODY_MAX || (chunked && chunks == 1) ||
@@ -206,7 +201,7 @@ void web_page_answer(int i, uint32_t range_start, int stream_mode) {
     if (head_length > JUDGE_BYTES_MAX) head_length = JUDGE_BYTES_MAX;
     int kind = media_answer_kind(head, head_length, type, (uint32_t)type_length);
     if (kind == ANSWER_MANIFEST || kind == ANSWER_PROTECTED) {
-        refuse(i, kind == ANSWER_MANIFEST ? "streaming manifest" : "protected");
+        give_up_item_logged(i, kind == ANSWER_MANIFEST ? "streaming manifest" : "protected");
         return;
     }
     if (kind == ANSWER_MEDIA) {
@@ -235,7 +230,7 @@ void web_page_answer(int i, uint32_t range_start, int stream_mode) {
     find_declared_media(body, page_length, item.streamAddress,
                         (uint32_t)strnlen(item.streamAddress, sizeof item.streamAddress), &media);
     if (media.chosen < 0) {
-        refuse(i, media.manifestsDropped ? "streaming manifest" : "no video on the page");
+        give_up_item_logged(i, media.manifestsDropped ? "streaming manifest" : "no video on the page");
         return;
     }
     if (page_title(body, page_length, run.page_title, sizeof run.page_title) < 0) run.page_title[0] = 0;
@@ -321,6 +316,6 @@ int web_page_stream_usable(int i) {
         reason = "bad file name";
     }
     if (!reason) return 1;
-    refuse(i, reason);
+    give_up_item_logged(i, reason);
     return 0;
 }
