@@ -68,10 +68,12 @@ if [ "$demo" = 0 ]; then
     "$build/quorvax-list" set "$data/list.o" --proxy "$QUORVAX_PROXY" --use-proxy 1 >/dev/null
   fi
 
+  own_display=""
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export DISPLAY=:77
     if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
       Xvfb "$DISPLAY" -screen 0 1280x800x24 -noreset >/dev/null 2>&1 &
+      own_display=$!
       sleep 1
     fi
     echo "No display found: started a virtual one at $DISPLAY."
@@ -80,7 +82,13 @@ if [ "$demo" = 0 ]; then
   fi
 
   cd "$data"
-  exec "$build/quorvax"
+  [ -z "$own_display" ] && exec "$build/quorvax"
+  # The virtual display started here ends with the program.
+  "$build/quorvax"
+  code=$?
+  kill "$own_display" 2>/dev/null
+  wait "$own_display" 2>/dev/null
+  exit "$code"
 fi
 
 # ---- [DEMO]
