@@ -193,7 +193,11 @@ TEST_F(ListToolTest, bad_requests_and_bad_files_give_their_exit_codes) {
     EXPECT_EQ(1, run({"frobnicate", "list.o"}));
     EXPECT_EQ(1, run({"show", "list.o", "--xml"}));
     EXPECT_EQ(1, run({"add", "list.o", "--page", "http://example.test/x"}));  // no site
-    EXPECT_EQ(1, run({"add", "list.o", "--page", "http://e.test/", "--site", "26"}));
+    EXPECT_EQ(1, run({"add", "list.o", "--page", "http://e.test/", "--site", "28"}));
+    // Whole links (26 media link, 27 web page) may fill the address field.
+    const std::string link = "https://e.test/" + std::string(496, 'p');
+    EXPECT_EQ(0, run({"add", "list.o", "--page", link, "--site", "27"}));
+    EXPECT_EQ(1, run({"add", "list.o", "--page", link + "p", "--site", "26"}));
     EXPECT_EQ(1, run({"add", "list.o", "--page", "p", "--site", "1", "--state", "Sleeping"}));
     // Longer than the program would ever capture.
     EXPECT_EQ(1, run({"add", "list.o", "--page", std::string(255, 'p'), "--site", "1"}));

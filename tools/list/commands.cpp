@@ -356,13 +356,13 @@ int command_add(int argc, char **argv) {
     if (!parse_options(argc, argv, defs, 7, v)) return EXIT_USAGE;
     const char *path = argv[0];
     if (!v[0] || !*v[0]) return bad_value("--page", v[0], "a page address");
-    if (!v[1]) return bad_value("--site", v[1], "a site code 0..25");
+    if (!v[1]) return bad_value("--site", v[1], "a site code 0..25, 26 (media link) or 27 (web page)");
 
     DownloadItem item;
     memset(&item, 0, sizeof item);
     item.state = Queued;
     long long n;
-    if (!parse_number(v[1], 0, SITE_KIND_MAX, &n)) return bad_value("--site", v[1], "0..25");
+    if (!parse_number(v[1], 0, SITE_KIND_MAX, &n)) return bad_value("--site", v[1], "0..27");
     item.siteKind = (int32_t)n;
     if (v[2] && !parse_state(v[2], &item.state))
         return bad_value("--state", v[2], "a state name such as Queued, or a code");
@@ -374,11 +374,12 @@ int command_add(int argc, char **argv) {
         if (!parse_number(v[4], 0, UINT32_MAX, &n)) return bad_value("--done", v[4], "a byte count");
         item.doneSize = (uint32_t)n;
     }
-    if (!check_length("--page", v[0], PAGE_ADDRESS_MAX)) return EXIT_USAGE;
+    const int page_max = site_kind_keeps_scheme(item.siteKind) ? LINK_ADDRESS_MAX : PAGE_ADDRESS_MAX;
+    if (!check_length("--page", v[0], page_max)) return EXIT_USAGE;
     if (v[5] && !check_length("--stream", v[5], STREAM_ADDRESS_MAX)) return EXIT_USAGE;
     if (v[6] && !check_length("--file", v[6], FILE_NAME_MAX)) return EXIT_USAGE;
     // The lengths are checked above; the copies stay bounded all the same.
-    strncpy(item.pageAddress, v[0], PAGE_ADDRESS_MAX);
+    strncpy(item.pageAddress, v[0], (size_t)page_max);
     if (v[5]) strncpy(item.streamAddress, v[5], STREAM_ADDRESS_MAX);
     if (v[6]) strncpy(item.fileName, v[6], FILE_NAME_MAX);
 

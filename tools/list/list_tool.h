@@ -26,10 +26,11 @@ static const int OFF_PROXY_ADDRESS = 20;
 static const int OFF_COUNT = 32;
 static const int OFF_FOLDER = 160;
 static const int FOLDER_MAX = 495;       // characters the folder field holds
-static const int PAGE_ADDRESS_MAX = 254; // characters the program captures
+static const int PAGE_ADDRESS_MAX = 254; // characters the program captures from a site
+static const int LINK_ADDRESS_MAX = 511; // characters of a whole link (sites 26 and 27)
 static const int STREAM_ADDRESS_MAX = 511;
 static const int FILE_NAME_MAX = 127;
-static const int SITE_KIND_MAX = 25;
+static const int SITE_KIND_MAX = 27;   // 0..25 sites, 26 media link, 27 web page
 static const int32_t TOOL_MAX_ITEM_COUNT = 10000000;
 
 uint32_t get_le32(const uint8_t *p);
