@@ -287,6 +287,28 @@ park() { xdotool mousemove 20 20; }
 copy() { printf "%s" "$1" | xclip -selection clipboard 2>/dev/null || fail "xclip could not copy"; }
 clipboard_empty() { [ -z "$(xclip -o -selection clipboard 2>/dev/null)" ]; }
 
+# Copies every address of the array links in turn and captures it with the
+# capture button at capture_x, capture_y: the button lights (piece
+# capture-offered), the address is listed as the next item (with site code
+# $1 when given), the clipboard is emptied and the button is plain again
+# (piece capture-plain).  Uses online_bound_s, state_bound_s and
+# screen_bound_s.
+capture_links() {
+  local site="${1:-}" k also
+  for (( k = 0; k < ${#links[@]}; k++ )); do
+    also=""
+    [ -n "$site" ] && also=" and items[$k]['siteKind'] == $site"
+    copy "${links[$k]}"
+    wait_until "$online_bound_s" "capture button lit for link $k" shows capture-offered 4 3
+    click "$capture_x" "$capture_y"
+    wait_until "$state_bound_s" "link $k listed as captured" \
+      list_says "d['item_count'] == $(( k + 1 )) and items[$k]['pageAddress'] == '${links[$k]}'$also"
+    wait_until "$screen_bound_s" "clipboard emptied by the capture" clipboard_empty
+    park
+    wait_until "$screen_bound_s" "capture button plain again" shows capture-plain 4 3
+  done
+}
+
 # A key typed into the window: it takes the focus first, and the key is
 # held for a while, since the program reads a key as down from its press to
 # its release and looks at the keys once per message or timer tick.

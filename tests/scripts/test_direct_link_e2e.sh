@@ -60,16 +60,7 @@ capture_x=30 capture_y=29
 
 e2e_start_program
 park
-for (( k = 0; k < ${#links[@]}; k++ )); do
-  copy "${links[$k]}"
-  wait_until "$online_bound_s" "capture button lit for link $k" shows capture-offered 4 3
-  click "$capture_x" "$capture_y"
-  wait_until "$state_bound_s" "link $k listed as captured" \
-    list_says "d['item_count'] == $(( k + 1 )) and items[$k]['pageAddress'] == '${links[$k]}'"
-  wait_until "$screen_bound_s" "clipboard emptied by the capture" clipboard_empty
-  park
-  wait_until "$screen_bound_s" "capture button plain again" shows capture-plain 4 3
-done
+capture_links
 
 settled() {
   list_says "items[1]['stateName'] == 'Finished' and items[2]['stateName'] == 'Finished' and
