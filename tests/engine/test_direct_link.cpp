@@ -7,25 +7,13 @@
 
 #include <algorithm>
 
-#include "engine/engine_fixture.h"
-#include "support/scripted_connect.h"
-#include "web/web.h"
+#include "engine/link_fixture.h"
 
 namespace {
 
 const int PROXY_PORT = 3128;
 
-struct DirectLinkTest : EngineFixture {
-    void SetUp() override {
-        EngineFixture::SetUp();
-        fake_script_connects(1);
-    }
-    static int peer(size_t k) { return fake_connects().at(k).peer; }
-    // The server's bytes on connect k, there for the program's next step.
-    static void answer(size_t k, const std::string &bytes) {
-        ASSERT_EQ((ssize_t)bytes.size(), write(peer(k), bytes.data(), bytes.size()));
-        ASSERT_EQ(1, plat_wait_readable(fake_connects()[k].socket, 1000));
-    }
+struct DirectLinkTest : LinkFixture {
     // Item i is analysed from its first step on, as a fresh capture is.
     static void analyse(int i) {
         item(i).state = Analysing;
@@ -35,16 +23,10 @@ struct DirectLinkTest : EngineFixture {
     // The next connect is made and, being through the proxy to an https
     // host, answered by the proxy; returns what the program asked it.
     static std::string open_tunnel(size_t k) {
-        step();
-        EXPECT_EQ(k + 1, fake_connects().size());
-        if (fake_connects().size() != k + 1) return "";
-        fake_connects()[k].result = 1;
-        step();
-        std::string asked = peer_bytes(peer(k));
-        answer(k, "HTTP/1.1 200 Connection established\r\n\r\n");
+        std::string asked = next_request(k);
+        if (fake_connects().size() == k + 1) answer(k, "HTTP/1.1 200 Connection established\r\n\r\n");
         return asked;
     }
-    std::string log_text() const { return read_file(dir.file(FAILURE_LOG_NAME)); }
 };
 
 std::string body_bytes(uint32_t from, uint32_t count) {

@@ -8,35 +8,13 @@
 
 #include <algorithm>
 
-#include "engine/engine_fixture.h"
-#include "support/scripted_connect.h"
-#include "web/web.h"
+#include "engine/link_fixture.h"
 
 namespace {
 
 const int PROXY_PORT = 3128;
 
-struct WebPageTest : EngineFixture {
-    void SetUp() override {
-        EngineFixture::SetUp();
-        fake_script_connects(1);
-    }
-    static int peer(size_t k) { return fake_connects().at(k).peer; }
-    static void answer(size_t k, const std::string &bytes) {
-        ASSERT_EQ((ssize_t)bytes.size(), write(peer(k), bytes.data(), bytes.size()));
-        ASSERT_EQ(1, plat_wait_readable(fake_connects()[k].socket, 1000));
-    }
-    // The item's next connect is made; returns the request sent on it.
-    static std::string next_request(size_t k) {
-        step();
-        EXPECT_EQ(k + 1, fake_connects().size());
-        if (fake_connects().size() != k + 1) return "";
-        fake_connects()[k].result = 1;
-        step();
-        return peer_bytes(peer(k));
-    }
-    std::string log_text() const { return read_file(dir.file(FAILURE_LOG_NAME)); }
-};
+struct WebPageTest : LinkFixture {};
 
 std::string body_bytes(uint32_t count) {
     std::string out;
