@@ -15,19 +15,17 @@ if [ -z "$check" ]; then
   check=build-win32/win32_window_check.exe
 fi
 
+. tools/lib_display.sh
+ready_file=$(mktemp)
 xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null; }
+cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -f "$ready_file"
+}
 trap cleanup EXIT
-display=""
-for n in $(seq 260 319); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "FAIL: no free display number"; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || { echo "FAIL: Xvfb did not start"; exit 1; }
+start_virtual_display 260 60 "$ready_file" || { echo "FAIL: Xvfb did not start"; exit 1; }
+xvfb_pid="$virtual_display_pid"
+export DISPLAY="$virtual_display"
 
 export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG="${WINEDEBUG:--all}"
 # On a terminal Wine gives the program a console, which the Ctrl+C check
