@@ -28,7 +28,7 @@ const char *const MEDIA_EXTENSIONS[] = {
 };
 
 const char *const MANIFEST_ENDINGS[] = {".m3u8", ".mpd", ".f4m"};
-const char MANIFEST_SEGMENT[] = ".ism/manifest";
+const char *const MANIFEST_SEGMENTS[] = {".ism/manifest", ".isml/manifest"};
 
 }  // namespace
 
@@ -48,17 +48,21 @@ int ends_in_extension(const char *text, int length, const char *extension) {
     return same_letters(text + length - n, extension, n);
 }
 
-int ends_in_media_extension(const char *text, int length) {
+const char *media_extension_of(const char *text, int length) {
     for (const char *extension : MEDIA_EXTENSIONS)
-        if (ends_in_extension(text, length, extension)) return 1;
-    return 0;
+        if (ends_in_extension(text, length, extension)) return extension + 1;
+    return "";
 }
+
+int ends_in_media_extension(const char *text, int length) { return media_extension_of(text, length)[0] != 0; }
 
 int path_names_manifest(const char *path, int length) {
     for (const char *ending : MANIFEST_ENDINGS)
         if (ends_in_extension(path, length, ending)) return 1;
-    const int n = (int)sizeof MANIFEST_SEGMENT - 1;
-    for (int k = 0; k + n <= length; k++)
-        if (same_letters(path + k, MANIFEST_SEGMENT, n)) return 1;
+    for (const char *segment : MANIFEST_SEGMENTS) {
+        const int n = (int)strlen(segment);
+        for (int k = 0; k + n <= length; k++)
+            if (same_letters(path + k, segment, n)) return 1;
+    }
     return 0;
 }

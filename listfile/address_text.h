@@ -14,9 +14,13 @@ int address_scheme_is_tls(const char *address);
 // extensions (mp4 m4v webm mov mkv mp3 m4a ogg ogv oga opus flac wav aac), in
 // any case, with at least one character before the dot.
 int ends_in_media_extension(const char *text, int length);
+// The media extension (lower case, without its dot) the first length
+// characters of text end in, by the same rule; "" for none.
+const char *media_extension_of(const char *text, int length);
 // 1 when the first length characters of text end in extension (given with
 // its dot), in any case, with at least one character before the dot.
 int ends_in_extension(const char *text, int length, const char *extension);
 // 1 when a path names a streaming manifest rather than a file: it ends in
-// ".m3u8", ".mpd" or ".f4m", or holds ".ism/manifest" (any case).
+// ".m3u8", ".mpd" or ".f4m", or holds ".ism/manifest" or ".isml/manifest"
+// (any case).
 int path_names_manifest(const char *path, int length);

@@ -17,6 +17,8 @@
 
 #include <cstring>
 
+#include "listfile/address_text.h"
+
 // ------------------------------------------------------------------ [BYTES]
 
 namespace {
@@ -404,30 +406,11 @@ Span address_path(const char *a, uint32_t n) {
     return parts.path;
 }
 
-// The extension of the path's last segment (after its last dot), or an
-// empty span.
-Span path_extension(const char *a, uint32_t n) {
-    Span path = address_path(a, n);
-    uint32_t end = path.at + path.length;
-    for (uint32_t k = end; k > path.at; k--) {
-        char c = a[k - 1];
-        if (c == '/') break;
-        if (c == '.') return Span{k, end - k};
-    }
-    return Span{end, 0};
-}
-
 } // namespace
 
 int address_is_manifest(const char *address, uint32_t length) {
-    Span extension = path_extension(address, length);
-    const char *e = address + extension.at;
-    if (equal_ci(e, extension.length, "m3u8") || equal_ci(e, extension.length, "mpd") ||
-        equal_ci(e, extension.length, "f4m"))
-        return 1;
     Span path = address_path(address, length);
-    return find_ci(address + path.at, path.length, 0, ".ism/manifest") != NOT_FOUND ||
-           find_ci(address + path.at, path.length, 0, ".isml/manifest") != NOT_FOUND;
+    return path_names_manifest(address + path.at, (int)path.length);
 }
 
 // --------------------------------------------------------------- [DECODING]
@@ -1373,8 +1356,6 @@ const TypeExtension TYPE_EXTENSIONS[] = {
     {"audio/mp3", "mp3"},        {"audio/wave", "wav"},      {"audio/vnd.wave", "wav"},
 };
 
-const char *const ADDRESS_EXTENSIONS[] = {"mp4", "m4v", "webm", "mov", "mkv", "mp3", "m4a",
-                                          "ogg", "ogv", "oga",  "opus", "flac", "wav", "aac"};
 
 // The media type without its parameters and surrounding space.
 Span bare_type(const char *type, uint32_t n) {
@@ -1392,10 +1373,8 @@ const char *media_extension(const char *type, uint32_t type_length, const char *
     Span t = bare_type(type, type_length);
     for (const TypeExtension &e : TYPE_EXTENSIONS)
         if (equal_ci(type + t.at, t.length, e.type)) return e.extension;
-    Span extension = path_extension(address, address_length);
-    for (const char *e : ADDRESS_EXTENSIONS)
-        if (equal_ci(address + extension.at, extension.length, e)) return e;
-    return "";
+    Span path = address_path(address, address_length);
+    return media_extension_of(address + path.at, (int)path.length);
 }
 
 namespace {
