@@ -3,7 +3,6 @@
 //   [START]    the attempt's address, the file's name, the connect
 //   [REQUEST]  the request text: Host and target from the address
 //   [SETUP]    proxy tunnel, TLS handshake and the request, one step a tick
-//   [REDIRECT] targets resolved against the address they answer
 //
 // Such a link has no page to read: its address is the stream, asked for
 // with the same length probe and ranged requests as a demo site's stream
@@ -42,27 +41,6 @@ int begin_direct_link(int i) {
     }
     copy_text_cut(item.streamAddress, sizeof item.streamAddress, item.pageAddress);
     downloads.runs[i].page_phase = PAGE_UNREAD;
-    // A web page's file is named when its stream answers (web_page.cpp).
-    if (!item.fileName[0] && item.siteKind == SITE_DIRECT_MEDIA) {
-        // The last segment of the path, without the query; characters a
-        // file name cannot hold become "_".
-        int end = (int)strcspn(parts.target, "?");
-        int begin = end;
-        while (begin > 0 && parts.target[begin - 1] != '/') begin--;
-        int n = end - begin;
-        if (n > (int)sizeof item.fileName - 1) begin = end - ((int)sizeof item.fileName - 1);
-        n = 0;
-        for (int k = begin; k < end; k++) {
-            char c = parts.target[k];
-            bool bad = (unsigned char)c < ' ' || strchr("\\/:*?\"<>|%", c) != nullptr;
-            item.fileName[n++] = bad ? '_' : c;
-        }
-        item.fileName[n] = 0;
-        if (!file_name_is_safe(item.fileName)) {
-            give_up_item_logged(i, "bad file name");
-            return 0;
-        }
-    }
     item.requestStage = STAGE_STREAM;
     downloads.runs[i].continues = 0;
     return 1;
@@ -177,7 +155,12 @@ int direct_link_step(int i, uint32_t range_start) {
     }
     if (run.link_phase == LINK_TUNNEL) {
         int answer = tunnel_answer(i);
-        if (answer == 0) return 0;
+        if (answer == 0) {
+            // A proxy that took the connection but never answers is given
+            // up as a handshake that never ends is, with its own reason.
+            if (now - run.phase_tick >= TUNNEL_TIMEOUT_MS) give_up_item_logged(i, "proxy timed out");
+            return 0;
+        }
         if (answer < 0) {
             give_up_item_logged(i, "proxy refused");
             return 0;
@@ -209,36 +192,5 @@ int direct_link_step(int i, uint32_t range_start) {
     run.link_phase = LINK_READY;
     item.lastActivityTick = now;
     send_direct_request(i, parts, range_start);
-    return 1;
-}
-
-// -------------------------------------------------------------- [REDIRECT]
-
-int resolve_direct_target(const char *base, const char *target, char *out, int cap) {
-    char joined[REQUEST_ADDRESS_SIZE * 2];
-    int scheme = address_scheme_length(base);
-    int n;
-    if (address_scheme_length(target)) {
-        n = snprintf(joined, sizeof joined, "%s", target);
-    } else if (target[0] == '/' && target[1] == '/') {
-        // Same scheme, another host: the base's scheme without its "//".
-        n = snprintf(joined, sizeof joined, "%.*s%s", scheme - 2, base, target);
-    } else {
-        // The base's scheme and host, then the target from the root or
-        // beside the base's last path segment.
-        int host_end = scheme;
-        while (base[host_end] && !strchr("/?#", base[host_end])) host_end++;
-        int keep = host_end;
-        const char *slash = "";
-        if (target[0] != '/') {
-            int path_end = host_end + (int)strcspn(base + host_end, "?#");
-            for (int k = host_end; k < path_end; k++)
-                if (base[k] == '/') keep = k + 1;
-            if (keep == host_end) slash = "/";
-        }
-        n = snprintf(joined, sizeof joined, "%.*s%s%s", keep, base, slash, target);
-    }
-    if (n <= 0 || n >= cap || n >= (int)sizeof joined) return 0;
-    memcpy(out, joined, (size_t)n + 1);
     return 1;
 }

@@ -15,12 +15,15 @@
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
 #include "platform/platform.h"
+#include "web/page_media.h"
 #include "web/text.h"
 #include "web/web.h"
 
 namespace {
 
 const int LENGTH_TEXT_CAP = 32;
+
+char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
 
 }  // namespace
 
@@ -93,6 +96,34 @@ int read_header_value(int i, int stop_at_space, char *out, int out_size) {
     return n;
 }
 
+uint32_t header_block_length(const char *text, uint32_t fill) {
+    for (uint32_t k = 0; k + 4 <= fill; k++)
+        if (text[k] == '\r' && text[k + 1] == '\n' && text[k + 2] == '\r' && text[k + 3] == '\n')
+            return k + 2;
+    return 0;
+}
+
+int header_field(const char *text, uint32_t block, const char *name, char *out, int cap) {
+    uint32_t name_length = (uint32_t)strlen(name);
+    if (cap <= 0) return -1;
+    out[0] = 0;
+    for (uint32_t k = 0; k + 2 + name_length < block; k++) {
+        if (text[k] != '\r' || text[k + 1] != '\n') continue;
+        uint32_t at = k + 2;
+        uint32_t m = 0;
+        while (m < name_length && lower_ascii(text[at + m]) == name[m]) m++;
+        if (m != name_length || text[at + m] != ':') continue;
+        uint32_t v = at + m + 1;
+        while (v < block && (text[v] == ' ' || text[v] == '\t')) v++;
+        int n = 0;
+        while (v < block && text[v] != '\r' && n < cap - 1) out[n++] = text[v++];
+        while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t')) n--;
+        out[n] = 0;
+        return n;
+    }
+    return -1;
+}
+
 int response_status(int i) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
@@ -114,28 +145,30 @@ int response_status(int i) {
 // -------------------------------------------------------------- [REDIRECT]
 
 namespace {
-uint32_t header_block_length(const char *text, uint32_t fill);
 
 // A direct link's redirect: only the redirect statuses count, once the
 // whole header block is in (the Location line may come after the length).
 // The target, resolved against the address asked for, becomes the stream
-// address of this attempt; the captured page address stays as it was.
+// address of this attempt; the captured page address stays as it was.  A
+// redirect without a usable target gives the item up: its body is not the
+// stream.
 int follow_direct_redirect(int i) {
     DownloadItem &item = downloads.items[i];
     int status = response_status(i);
     if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return 0;
     const char *text = buffer_data(item.buffer);
-    if (!text || !header_block_length(text, item.bufferFill)) return 0;
-    if (!find_header(i, string_entry(STR_REDIRECT_HEADER))) return 0;
-    if (!count_redirect(i)) {
-        give_up_item_logged(i, "too many redirects");
+    uint32_t block = text ? header_block_length(text, item.bufferFill) : 0;
+    if (!block) return 0;
+    char target[sizeof item.streamAddress];
+    char resolved[sizeof item.streamAddress];
+    if (header_field(text, block, "location", target, (int)sizeof target) <= 0 ||
+        resolve_address(item.streamAddress, (uint32_t)strnlen(item.streamAddress, sizeof item.streamAddress),
+                        target, (uint32_t)strlen(target), resolved, (uint32_t)sizeof resolved) <= 0) {
+        give_up_item_logged(i, "bad redirect");
         return 1;
     }
-    char target[sizeof item.streamAddress];
-    read_header_value(i, 0, target, (int)sizeof target);
-    char resolved[sizeof item.streamAddress];
-    if (!resolve_direct_target(item.streamAddress, target, resolved, (int)sizeof resolved)) {
-        give_up_item_logged(i, "bad redirect");
+    if (!count_redirect(i)) {
+        give_up_item_logged(i, "too many redirects");
         return 1;
     }
     close_item_socket(item);
@@ -171,21 +204,12 @@ int follow_stream_redirect(int i) {
 
 namespace {
 
-// Searched only inside the header block, at the start of a line, so that a
-// longer header name ending in it or body bytes never stand for it.
-const char CONTENT_RANGE_HEADER[] = "\r\nContent-Range:";
+// Room for a Content-Range value: two offsets and a length of 32 bits
+// need about 40 characters; a longer value is no single range of ours.
+const int RANGE_TEXT_CAP = 96;
 // Digits read in one number at most: far more than any offset of 32 bits
 // needs, and a bound on the work a long run of digits can cause.
 const int RANGE_DIGITS_MAX = 20;
-
-// Length of the header block through the CR LF that ends its last line
-// (the first half of CR LF CR LF), or 0 while the blank line has not come.
-uint32_t header_block_length(const char *text, uint32_t fill) {
-    for (uint32_t k = 0; k + 4 <= fill; k++)
-        if (text[k] == '\r' && text[k + 1] == '\n' && text[k + 2] == '\r' && text[k + 3] == '\n')
-            return k + 2;
-    return 0;
-}
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -252,12 +276,12 @@ int partial_answer_start(int i, uint64_t *first) {
     if (!text) return 0;
     uint32_t block = header_block_length(text, item.bufferFill);
     if (block == 0) return 0;
-    begin_search(0, (int32_t)block);
-    if (!find_text(text, CONTENT_RANGE_HEADER)) return -1;
-    uint32_t value = (uint32_t)search_cursor;
-    uint32_t end = value;
-    while (end < block && text[end] != '\r') end++;
-    return parse_content_range(text, value, end, first) ? 1 : -1;
+    // Searched only inside the header block, at the start of a line, so
+    // that a longer header name ending in it or body bytes never stand for it.
+    char value[RANGE_TEXT_CAP];
+    int n = header_field(text, block, "content-range", value, (int)sizeof value);
+    if (n <= 0 || n >= RANGE_TEXT_CAP - 1) return -1;
+    return parse_content_range(value, 0, (uint32_t)n, first) ? 1 : -1;
 }
 
 // A partial answer that does not start at the offset asked for.  Its body
@@ -361,10 +385,26 @@ int open_output_file(int i, uint32_t announced, uint32_t range_start, int status
     return 1;
 }
 
-// A direct link's answer is judged once its header block is complete: an
-// error status, no length (a chunked or closing stream) or a length of
-// 4 GiB and more gives the item up before a byte is saved, with the reason
-// in the failure log.  1 when the answer may be taken as a demo stream's.
+// The announced length's text into out: 1 when the answer has one.  A demo
+// site's answer is searched as its server writes it; a link's header is
+// found by name in any case, once its header block is in.
+int length_header_text(int i, char *out, int cap) {
+    DownloadItem &item = downloads.items[i];
+    if (site_kind_keeps_scheme(item.siteKind)) {
+        const char *text = buffer_data(item.buffer);
+        uint32_t block = text ? header_block_length(text, item.bufferFill) : 0;
+        return block && header_field(text, block, "content-length", out, cap) > 0;
+    }
+    if (!find_header(i, string_entry(STR_LENGTH_HEADER))) return 0;
+    read_header_value(i, 1, out, cap);
+    return 1;
+}
+
+// A direct link's answer is judged once its header block is complete: a
+// status other than success, no length (a chunked or closing stream) or a
+// length of 4 GiB and more gives the item up before a byte is saved, with
+// the reason in the failure log.  1 when the answer may be taken as a demo
+// stream's.
 int direct_answer_usable(int i) {
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
@@ -372,20 +412,20 @@ int direct_answer_usable(int i) {
     int status = response_status(i);
     const char *reason = nullptr;
     char status_text[16];
-    if (status >= 400 && status <= 599) {
+    char digits[LENGTH_TEXT_CAP];
+    uint32_t length = 0;
+    if (status < 200 || status > 299) {
+        // Informational, redirect without a target, error: none is the file.
         memcpy(status_text, "HTTP ", 5);
-        status_text[5] = (char)('0' + status / 100);
+        status_text[5] = (char)('0' + status / 100 % 10);
         status_text[6] = (char)('0' + status / 10 % 10);
         status_text[7] = (char)('0' + status % 10);
         status_text[8] = 0;
-        reason = status_text;
-    } else if (!find_header(i, string_entry(STR_LENGTH_HEADER))) {
+        reason = status ? status_text : "not an HTTP answer";
+    } else if (!length_header_text(i, digits, (int)sizeof digits)) {
         reason = "no length";
-    } else {
-        char digits[LENGTH_TEXT_CAP];
-        read_header_value(i, 1, digits, (int)sizeof digits);
-        uint32_t length = 0;
-        if (!parse_length(digits, &length)) reason = digits[0] >= '1' && digits[0] <= '9' ? "too large" : "no length";
+    } else if (!parse_length(digits, &length)) {
+        reason = digits[0] >= '1' && digits[0] <= '9' ? "too large" : "no length";
     }
     if (!reason) return 1;
     give_up_item_logged(i, reason);
@@ -397,9 +437,9 @@ int direct_answer_usable(int i) {
 void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
-    // A web page's stream is judged first: a manifest refused as such
-    // rather than for the length it lacks.
-    if (item.siteKind == SITE_WEB_PAGE && !web_page_stream_usable(i)) return;
+    // A link's stream is judged first: a manifest refused as such rather
+    // than for the length it lacks.
+    if (site_kind_keeps_scheme(item.siteKind) && !link_stream_usable(i)) return;
     if (site_kind_keeps_scheme(item.siteKind) && !direct_answer_usable(i)) return;
     // An error answer is not the stream, whatever length it announces.
     int status = response_status(i);
@@ -407,10 +447,9 @@ void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
         give_up_item(i);
         return;
     }
-    if (!find_header(i, string_entry(STR_LENGTH_HEADER))) return;
-    item.lastActivityTick = app_state.now_tick;
     char text[LENGTH_TEXT_CAP];
-    read_header_value(i, 1, text, (int)sizeof text);
+    if (!length_header_text(i, text, (int)sizeof text)) return;
+    item.lastActivityTick = app_state.now_tick;
     uint32_t announced = 0;
     if (!parse_length(text, &announced)) {
         // No digits, 0, or 4 GiB and more: not a video this program can save.

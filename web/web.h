@@ -57,6 +57,15 @@ int find_header(int i, const char *name);
 // Copies the header value at the search cursor into out (at most
 // out_size - 1 characters, terminated); returns its length.
 int read_header_value(int i, int stop_at_space, char *out, int out_size);
+// Length of the header block in text[0, fill) through the CR LF that ends
+// its last line (the first half of CR LF CR LF), or 0 while the blank line
+// has not come.
+uint32_t header_block_length(const char *text, uint32_t fill);
+// The value of header name (lower case, without its colon) in the header
+// block text[0, block), its name matched in any case at the start of a
+// line: its length, copied into out (cut to cap - 1, blanks around it
+// dropped), or -1 when there is no such header.
+int header_field(const char *text, uint32_t block, const char *name, char *out, int cap);
 // The reading pass of the page fetch: reads what is waiting into the page
 // window (analysing and emptying a full window first).  1 when something
 // was waiting and the item holds a buffer.
@@ -114,6 +123,8 @@ static const char FAILURE_LOG_NAME[] = "quorvax.log";
 static const int64_t FAILURE_LOG_CAP = 65536;
 // Longest a TLS handshake is stepped before the item is given up.
 static const uint32_t TLS_HANDSHAKE_TIMEOUT_MS = 10000;
+// Longest the proxy's answer to CONNECT is awaited.
+static const uint32_t TUNNEL_TIMEOUT_MS = 10000;
 
 // How far the setup of a direct link's connection has come (ItemRun's
 // link_phase); LINK_NONE also for every demo-site request.
@@ -129,11 +140,10 @@ enum LinkPhase {
 void log_item_failure(int i, const char *reason);
 // Gives item i up with a line in the failure log saying why.
 void give_up_item_logged(int i, const char *reason);
-// Item i (a direct media link) asks for its page address as it stands: it
-// becomes the stream address of this attempt, the file is named after its
-// last path segment when it has no name yet, and the stage moves to the
-// stream.  0 (item given up, a line logged) for an address that cannot be
-// asked for.
+// Item i (a direct link or a web page) asks for its page address as it
+// stands: it becomes the address of this attempt's first request, and the
+// stage moves to the stream (the file is named when the stream answers).
+// 0 (item given up, a line logged) for an address that cannot be asked for.
 int begin_direct_link(int i);
 // Starts the connect for a direct link's address: to its host and port, or
 // to the proxy.  The socket, or 0 when the host cannot be found.
@@ -151,10 +161,6 @@ int direct_link_step(int i, uint32_t range_start);
 int build_direct_request(char *out, int cap, const char *host, uint16_t port, int tls,
                          const char *target, uint32_t range_start, int absolute_form,
                          const char *referer);
-// Writes target, as a redirect answering a request for base (an address
-// with its scheme), as a whole address with its scheme into out.  0 when
-// it does not fit.
-int resolve_direct_target(const char *base, const char *target, char *out, int cap);
 
 // ---------------------------------------------------------- any web page
 
@@ -174,9 +180,9 @@ static const uint32_t PAGE_BODY_MAX = 1048576;
 // it declares, manifests, protected media and pages without a video give
 // the item up with a line in the failure log.
 void web_page_answer(int i, uint32_t range_start, int stream_mode);
-// The stream's answer for a web page: 1 once its header block is complete
-// and it may be saved (item i then has a file name) or is an error status
-// left to the direct link's refusals; 0 while the header block is
-// incomplete, or when the item was given up (a manifest, protected media,
-// a page, a name that cannot be had).
-int web_page_stream_usable(int i);
+// The stream's answer for a direct link or a web page: 1 once its header
+// block is complete and it may be saved (item i then has a file name) or is
+// a status other than success, left to the direct link's refusals; 0 while
+// the header block is incomplete, or when the item was given up (a
+// manifest, protected media, a page, a name that cannot be had).
+int link_stream_usable(int i);

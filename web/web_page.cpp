@@ -3,7 +3,7 @@
 //   [HEADERS]  the header block, a header's value in it; chunked bodies
 //   [BODY]     reading the page's answer, bounded, and telling it has ended
 //   [JUDGE]    web_page_answer: media, manifest, protected or a page to search
-//   [STREAM]   web_page_stream_usable: the declared stream's answer, its name
+//   [STREAM]   link_stream_usable: the declared stream's answer, its name
 //
 // The page is asked for through the direct link's setup (proxy tunnel, TLS,
 // redirects).  Media in the answer make the page its own stream; a page is
@@ -40,9 +40,8 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
 // Where the body starts: just after the blank line ending the header
 // block, or 0 while it has not come.
 uint32_t body_start(const char *text, uint32_t fill) {
-    for (uint32_t k = 0; k + 4 <= fill; k++)
-        if (memcmp(text + k, "\r\n\r\n", 4) == 0) return k + 4;
-    return 0;
+    uint32_t block = header_block_length(text, fill);
+    return block ? block + 2 : 0;
 }
 
 int hex_digit(char c) {
@@ -81,30 +80,6 @@ int walk_chunks(char *in, uint32_t n, char *out, uint32_t *length) {
         if (in[k] != '\r' || in[k + 1] != '\n') return -1;
         k += 2;
     }
-}
-
-// The value of header name (lower case, without its colon) in the header
-// block text[0..block): its length, copied into out (cut to cap - 1), or -1
-// when there is no such header.
-int header_value(const char *text, uint32_t block, const char *name, char *out, int cap) {
-    uint32_t name_length = (uint32_t)strlen(name);
-    if (cap <= 0) return -1;
-    out[0] = 0;
-    for (uint32_t k = 0; k + 2 + name_length < block; k++) {
-        if (text[k] != '\r' || text[k + 1] != '\n') continue;
-        uint32_t at = k + 2;
-        uint32_t m = 0;
-        while (m < name_length && lower(text[at + m]) == name[m]) m++;
-        if (m != name_length || text[at + m] != ':') continue;
-        uint32_t v = at + m + 1;
-        while (v < block && (text[v] == ' ' || text[v] == '\t')) v++;
-        int n = 0;
-        while (v < block && text[v] != '\r' && n < cap - 1) out[n++] = text[v++];
-        while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t')) n--;
-        out[n] = 0;
-        return n;
-    }
-    return -1;
 }
 
 // ------------------------------------------------------------------ [BODY]
@@ -166,13 +141,13 @@ void web_page_answer(int i, uint32_t range_start, int stream_mode) {
     }
 
     char type[128];
-    int type_length = header_value(text, at, "content-type", type, (int)sizeof type);
+    int type_length = header_field(text, at, "content-type", type, (int)sizeof type);
     if (type_length < 0) type_length = 0;
     char value[32];
-    bool chunked = header_value(text, at, "transfer-encoding", value, (int)sizeof value) >= 0 &&
+    bool chunked = header_field(text, at, "transfer-encoding", value, (int)sizeof value) >= 0 &&
                    strstr(value, "chunked") != nullptr;
     int64_t announced = -1;
-    if (!chunked && header_value(text, at, "content-length", value, (int)sizeof value) > 0) {
+    if (!chunked && header_field(text, at, "content-length", value, (int)sizeof value) > 0) {
         announced = 0;
         for (int k = 0; value[k] >= '0' && value[k] <= '9' && announced < (int64_t)PAGE_BODY_MAX * 2; k++)
             announced = announced * 10 + (value[k] - '0');
@@ -257,20 +232,24 @@ int without_extension(const char *name, int n) {
 }
 
 // Names item i's file: the name the answer gives (Content-Disposition),
-// else the page's title, else the last segment of the stream's address;
-// the extension from the media type, else from that name or the address,
-// else "mp4".
-int name_web_page_file(int i, const char *text, uint32_t at, const char *type, int type_length) {
+// else the page's title, else the last segment of the address the user
+// copied (of the stream's, for media a page declares); the extension from
+// the media type, else from that name or those addresses, else "mp4".  The
+// name ends in a number of its own, so that two links whose addresses end
+// alike never share a file.
+int name_link_file(int i, const char *text, uint32_t at, const char *type, int type_length) {
     DownloadItem &item = downloads.items[i];
     ItemRun &run = downloads.runs[i];
+    bool declared = item.siteKind == SITE_WEB_PAGE && run.page_phase == PAGE_STREAM_FOUND;
+    const char *named = declared ? item.streamAddress : item.pageAddress;
+    uint32_t named_length = (uint32_t)strnlen(named, sizeof item.pageAddress);
+    uint32_t stream_length = (uint32_t)strnlen(item.streamAddress, sizeof item.streamAddress);
     char source[256];
     int n = -1;
-    const char *extension = "";
     char disposition[512];
-    int d = header_value(text, at, "content-disposition", disposition, (int)sizeof disposition);
+    int d = header_field(text, at, "content-disposition", disposition, (int)sizeof disposition);
     if (d > 0) n = name_from_content_disposition(disposition, (uint32_t)d, source, sizeof source);
-    uint32_t stream_length = (uint32_t)strnlen(item.streamAddress, sizeof item.streamAddress);
-    extension = media_extension(type, (uint32_t)type_length, nullptr, 0);
+    const char *extension = media_extension(type, (uint32_t)type_length, nullptr, 0);
     if (n > 0) {
         if (!extension[0]) {
             char as_address[sizeof source + 16];
@@ -278,12 +257,13 @@ int name_web_page_file(int i, const char *text, uint32_t at, const char *type, i
             if (m > 0 && m < (int)sizeof as_address) extension = media_extension(nullptr, 0, as_address, (uint32_t)m);
         }
         n = without_extension(source, n);
-    } else if (run.page_phase == PAGE_STREAM_FOUND && run.page_title[0]) {
+    } else if (declared && run.page_title[0]) {
         n = (int)copy_text_cut(source, sizeof source, run.page_title);
     } else {
-        n = name_from_address(item.streamAddress, stream_length, source, sizeof source);
+        n = name_from_address(named, named_length, source, sizeof source);
         if (n > 0) n = without_extension(source, n);
     }
+    if (!extension[0]) extension = media_extension(nullptr, 0, named, named_length);
     if (!extension[0]) extension = media_extension(nullptr, 0, item.streamAddress, stream_length);
     if (n <= 0) n = (int)copy_text_cut(source, sizeof source, "video");
     make_media_file_name(item.fileName, source, n, extension);
@@ -292,7 +272,7 @@ int name_web_page_file(int i, const char *text, uint32_t at, const char *type, i
 
 }  // namespace
 
-int web_page_stream_usable(int i) {
+int link_stream_usable(int i) {
     ASSERT_ITEM_INDEX(i);
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
@@ -302,7 +282,7 @@ int web_page_stream_usable(int i) {
     int status = response_status(i);
     if (status < 200 || status > 299) return 1;   // the direct link's refusals
     char type[128];
-    int type_length = header_value(text, at, "content-type", type, (int)sizeof type);
+    int type_length = header_field(text, at, "content-type", type, (int)sizeof type);
     if (type_length < 0) type_length = 0;
     uint32_t head_length = item.bufferFill - at;
     if (head_length > JUDGE_BYTES_MAX) head_length = JUDGE_BYTES_MAX;
@@ -311,7 +291,7 @@ int web_page_stream_usable(int i) {
     if (kind == ANSWER_MANIFEST) reason = "streaming manifest";
     if (kind == ANSWER_PROTECTED) reason = "protected";
     if (kind == ANSWER_PAGE) reason = "not media";
-    if (!reason && !item.fileName[0] && !name_web_page_file(i, text, at, type, type_length)) {
+    if (!reason && !item.fileName[0] && !name_link_file(i, text, at, type, type_length)) {
         item.fileName[0] = 0;
         reason = "bad file name";
     }
