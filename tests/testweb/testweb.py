@@ -37,8 +37,11 @@ Routes, tried in this order:
   /status/<code>             that status with a short HTML body
   /page/<form>               a page of today's web (any host): tag (a
                              <video> tag), jsonld (JSON-LD contentUrl, sent
-                             chunked), none (no video), hls, dash and drm
-                             (manifest answers); the declared stream is
+                             chunked), sources (several <source>s under
+                             <base href>), nested (JSON-LD through @graph),
+                             og (og:video:secure_url with og:title), none
+                             (no video), hls, dash and drm (manifest
+                             answers); the declared stream is
                              /stream/<form>clip.mp4?size=N (size=N, default
                              100000)
   gnu.org, ietf.org, debian.org (any path): a small page (probe targets)
@@ -64,7 +67,8 @@ Stream options (query of /stream/<name>; "?" inside the query counts as
 norange=1 (ignore Range: 200 with the whole body), announce=X (send X as
 the Content-Length value, whatever the body), reset=N (abortive close after
 N body bytes), stall=N (headers and N body bytes, then nothing),
-rate=B (at most B bytes per second), split=N (send the first N bytes of
+rate=B (at most B bytes per second), disposition=NAME (a Content-Disposition
+header naming plain.mp4 in filename= and NAME in filename*=), split=N (send the first N bytes of
 the answer, pause pause=MS milliseconds (default 300), then the rest),
 records=K (the body in bursts of K writes of record=N bytes, default 16384
 - over TLS, K records, full ones by default - with a pause of pause=MS
@@ -553,6 +557,34 @@ class Handler(socketserver.BaseRequestHandler):
                               for k in range(0, len(data), 1000))
             self.send_all(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
                           b"Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n" + chunks + b"0\r\n\r\n")
+        elif form == "sources":
+            # Several sources under <base href>: the 720p mp4 is the one to
+            # take, its address relative to the base and written with &amp;
+            # (size= comes after it, so an undecoded &amp; asks for the
+            # wrong length).
+            q = stream.split("?", 1)[1]
+            body = head + ('<base href="/stream/x/"></head><body><video>'
+                           '<source src="../sourceslow.webm?%s" type="video/webm" res="360">'
+                           '<source src="../sourcesclip.mp4?k=1&amp;%s" type="video/mp4" res="720">'
+                           '<source src="../sourcesmid.mp4?%s" type="video/mp4" res="480">'
+                           '<source src="blob:https://x/1" type="video/mp4" res="1080">'
+                           '</video></body></html>' % (q, q, q))
+            self.answer(200, body.encode("latin-1"))
+        elif form == "nested":
+            body = head + ('<script type="application/ld+json">{"@context": "https://schema.org", '
+                           '"@graph": [{"@type": "WebPage", "mainEntity": {"@type": ["VideoObject"], '
+                           '"name": "clip", "contentUrl": "%s"}}]}</script></head>'
+                           '<body></body></html>' % stream.replace("/", "\\/"))
+            self.answer(200, body.encode("latin-1"))
+        elif form == "og":
+            # og:video without a type is no media; the secure address with
+            # its type is.  The file takes og:title.
+            body = ('<!DOCTYPE html><html><head><title>Not this</title>'
+                    '<meta property="og:title" content="Og &amp; title">'
+                    '<meta property="og:video" content="/player.swf">'
+                    '<meta property="og:video:secure_url" content="%s">'
+                    '<meta property="og:video:type" content="video/mp4"></head><body></body></html>' % stream)
+            self.answer(200, body.encode("latin-1"))
         elif form == "hls":
             self.answer(200, b"#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\nseg0.ts\n",
                         content_type="application/vnd.apple.mpegurl")
@@ -592,6 +624,10 @@ class Handler(socketserver.BaseRequestHandler):
                 "Connection: close"]
         if status == 206:
             head.append("Content-Range: bytes %d-%d/%d" % (start, size - 1, size))
+        if "disposition" in query:
+            # A plain name and an RFC 5987 one: the latter is the name.
+            head.append("Content-Disposition: attachment; filename=\"plain.mp4\"; "
+                        "filename*=UTF-8''%s" % urllib.parse.quote(query["disposition"], safe=""))
         head.extend(self.tls_lines())
         head_bytes = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
 
