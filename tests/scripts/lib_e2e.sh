@@ -289,20 +289,23 @@ clipboard_empty() { [ -z "$(xclip -o -selection clipboard 2>/dev/null)" ]; }
 
 # Copies every address of the array links in turn and captures it with the
 # capture button at capture_x, capture_y: the button lights (piece
-# capture-offered), the address is listed as the next item (with site code
-# $1 when given), the clipboard is emptied and the button is plain again
-# (piece capture-plain).  Uses online_bound_s, state_bound_s and
-# screen_bound_s.
+# capture-offered), the address is listed as the next item after those the
+# list held before (with site code $1 when given), the clipboard is emptied
+# and the button is plain again (piece capture-plain).  Uses
+# online_bound_s, state_bound_s and screen_bound_s.
 capture_links() {
-  local site="${1:-}" k also
+  local site="${1:-}" k n before also
+  list_says True || fail "the list file could not be read"
+  before=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["item_count"])' "$work/list.json")
   for (( k = 0; k < ${#links[@]}; k++ )); do
+    n=$(( before + k ))
     also=""
-    [ -n "$site" ] && also=" and items[$k]['siteKind'] == $site"
+    [ -n "$site" ] && also=" and items[$n]['siteKind'] == $site"
     copy "${links[$k]}"
     wait_until "$online_bound_s" "capture button lit for link $k" shows capture-offered 4 3
     click "$capture_x" "$capture_y"
     wait_until "$state_bound_s" "link $k listed as captured" \
-      list_says "d['item_count'] == $(( k + 1 )) and items[$k]['pageAddress'] == '${links[$k]}'$also"
+      list_says "d['item_count'] == $(( n + 1 )) and items[$n]['pageAddress'] == '${links[$k]}'$also"
     wait_until "$screen_bound_s" "clipboard emptied by the capture" clipboard_empty
     park
     wait_until "$screen_bound_s" "capture button plain again" shows capture-plain 4 3

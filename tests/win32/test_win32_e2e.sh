@@ -13,6 +13,11 @@
 # with the capture button lit; a click adds the address, which downloads
 # through the proxy to Finished, byte for byte as the demo web serves the
 # stream, into a file whose name on the Linux side is the title in UTF-8;
+# an https link straight to an mp4 file, copied and captured the same way,
+# downloads through the proxy's tunnel with Schannel (the demo web's test
+# CA trusted in this prefix's root store only, for this run) to Finished,
+# byte for byte, while one to the listener with a self-signed certificate
+# ends Failed with no file and a line in the failure log beside the list;
 # dragged by its title strip and ended by the quit button, the program exits
 # with 0 and its new position saved.
 #
@@ -21,7 +26,9 @@
 # (the file is the same on both systems), else with quorvax-list.exe under
 # Wine.  WINEPREFIX is used as set; without it the check makes a prefix of
 # its own in its scratch folder (a minute more).  Exit code 77 (skipped)
-# when Wine or the Windows program is missing.
+# when Wine or the Windows program is missing.  win32_tls_check.exe (built
+# in BUILD_WIN32_DIR, brought up to date here) puts the test CA into the
+# prefix's root store before the program starts and takes it out again.
 set -uo pipefail
 . "$2/tests/scripts/lib_e2e.sh"
 . "$2/tests/scripts/lib_demo_web.sh"
@@ -36,6 +43,7 @@ e2e_begin "$1" "$2"
 # Hang bounds, each far above what a normal run takes (noted beside it);
 # every wait fails with what it waited for and how long.
 window_bound_s=90     # Wine's first start in a fresh prefix: 10-30 s
+ca_bound_s=120        # the CA import, the first Wine process: may make the prefix
 online_bound_s=30     # the probe answers about 2.5 s after start
 state_bound_s=20      # list changes follow a click within a second
 download_bound_s=60   # 3 MB over loopback: a few seconds under Wine
@@ -46,7 +54,9 @@ e2e_need_tools() {
   local tool
   for tool in "$@"; do command -v "$tool" >/dev/null || fail "$tool is needed"; done
 }
-e2e_need_tools Xvfb xdotool xclip xwininfo import convert compare curl python3 wineserver
+e2e_need_tools Xvfb xdotool xclip xwininfo import convert compare curl python3 wineserver openssl
+cmake --build "$win_build" -j2 --target win32_tls_check > "$work/tls-check-build.log" 2>&1 ||
+  fail "win32_tls_check.exe could not be built: $(tail -n 20 "$work/tls-check-build.log")"
 
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine makes Unix file names in the locale's character set: the UTF-8 name
@@ -101,7 +111,37 @@ e2e_start_display
 # started on; none may be left from a check that ran on another display.
 wineserver -k 2>/dev/null
 e2e_at_exit 'wineserver -k 2>/dev/null'
-start_demo_web
+start_demo_web web --tls-dir "$work/tls" --log "$work/web.log"
+tls_port() { sed -n "s/^TLS $1 \([0-9]*\)\$/\1/p" "$work/web.out"; }
+good=$(tls_port good)
+untrusted=$(tls_port untrusted)
+[ -n "$good" ] && [ -n "$untrusted" ] || fail "the demo web has no TLS listeners"
+e2e_evidence() {
+  echo "demo web requests:"; web_log_lines "$work/web.log"
+  echo "failure log:"; cat "$work/quorvax.log" 2>/dev/null
+}
+
+# The test CA in the prefix's root store for the program's run: each step a
+# Wine process of its own, bounded.  A check that stops early takes it out
+# again at its clean-up, unless the prefix is the scratch folder's own.
+tls_check() {
+  timeout -k 5 "$ca_bound_s" wine "$win_build/win32_tls_check.exe" "$1" \
+    "$(windows_path "$work/tls/ca.pem")" > "$work/tls-check.log" 2>&1
+}
+ca_in_store=0
+remove_ca_at_exit() {
+  [ "$ca_in_store" = 1 ] && [ "$WINEPREFIX" != "$work/wineprefix" ] || return 0
+  tls_check remove-ca || { echo "the test CA could not be taken out:"; cat "$work/tls-check.log"; }
+  wineserver -k 2>/dev/null
+}
+e2e_at_exit remove_ca_at_exit
+# The server stays up from here to the end (the clean-up ends it): one that
+# is ending just as the program connects after the import would fail it.
+mkdir -p "$WINEPREFIX"
+wineserver -p
+ca_in_store=1
+tls_check import-ca || fail "the test CA did not go into the prefix's root store: $(cat "$work/tls-check.log")"
+echo "test CA in the prefix's root store"
 
 # --- the list: one download at once, finished items listed, the window at
 # 200,150, the demo web as proxy, downloads into a Windows path
@@ -181,6 +221,34 @@ cmp -s "$downloads/$name" "$work/reference" ||
   fail "downloaded file differs from the demo web's stream: $(cmp "$downloads/$name" "$work/reference" 2>&1)"
 echo "  the file holds the stream's 3000000 bytes as the demo web serves them"
 
+# --- https links straight to mp4 files: the good listener's certificate
+# names localhost (sent as the server name), the other one is self-signed
+links=("https://localhost:$good/stream/clip.mp4?size=3000000"
+       "https://localhost:$untrusted/stream/self.mp4")
+park
+capture_links 26
+settled() { list_says "all(items[k]['stateName'] in ('Finished', 'Failed') for k in (1, 2))"; }
+wait_until "$download_bound_s" "both https links settled" settled
+list_says "items[1]['stateName'] == 'Finished' and items[1]['doneSize'] == 3000000" ||
+  fail "the https link did not download whole"
+list_says "items[2]['stateName'] == 'Failed'" || fail "the self-signed link did not fail"
+web_log_has "$work/web.log" "CONNECT localhost:$good HTTP/1.1" "Host: localhost:$good" ||
+  fail "no CONNECT for localhost:$good through the proxy"
+web_log_has "$work/web.log" "GET /stream/clip.mp4" "Host: localhost:$good" ||
+  fail "no request for clip.mp4 through the tunnel"
+clip_name=$(item_field 1 fileName)
+[ -n "$clip_name" ] && [ -f "$downloads/$clip_name" ] ||
+  fail "no file '$clip_name' (the item's name) in $downloads: $(ls "$downloads" 2>&1)"
+files_are_streams "$downloads/$clip_name" clip.mp4 3000000 || fail "the https download"
+echo "  '$clip_name' holds clip.mp4's 3000000 bytes as the demo web serves them"
+others=$(cd "$downloads" && ls -A | grep -vxF -e "$name" -e "$clip_name")
+[ -z "$others" ] || fail "a file for the refused link: $others"
+[ -f "$work/quorvax.log" ] || fail "no failure log beside the list"
+log=$(cat "$work/quorvax.log")
+[[ "$log" =~ ^t\+[0-9]+\ "${links[1]} untrusted"$ ]] ||
+  fail "the failure log is not one line for ${links[1]}, untrusted: $log"
+echo "  the self-signed one: no file, one line in the failure log"
+
 # --- dragged by its title strip, then the quit button: exit code 0, the
 # new position saved
 xdotool mousemove --window "$win" 150 10 mousedown 1
@@ -199,6 +267,9 @@ wait_for_exit "$prog_pid" "$exit_bound_s" "the program, after the quit button"
 list_says "d['window_x'] == 300 and d['window_y'] == 290 and items[0]['stateName'] == 'Finished'" ||
   fail "window position not saved at the quit"
 echo "  position 300,290 saved in the list"
+tls_check remove-ca || fail "the test CA did not leave the root store: $(cat "$work/tls-check.log")"
+ca_in_store=0
+echo "  test CA out of the prefix's root store"
 # Wine's desktop process ends before the display does.
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null

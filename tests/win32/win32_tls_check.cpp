@@ -16,6 +16,10 @@
 //          the system's Schannel against the test web's TLS listeners (the
 //          ports, in that order): the private CA goes into this prefix's
 //          root store for the run and out again at its end
+//        win32_tls_check.exe import-ca CA_PEM
+//        win32_tls_check.exe remove-ca CA_PEM
+//          the private CA into this prefix's root store, or out of it, for
+//          the program's own run in between (tests/win32/test_win32_e2e.sh)
 #include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -545,7 +549,8 @@ HCERTSTORE open_root_store(void) {
     return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
 }
 
-PCCERT_CONTEXT import_ca(const char *pem_path) {
+// The certificate of a PEM file as a context of its own, in no store.
+PCCERT_CONTEXT read_certificate(const char *pem_path) {
     FILE *file = fopen(pem_path, "rb");
     if (!file) return nullptr;
     std::string pem;
@@ -558,15 +563,24 @@ PCCERT_CONTEXT import_ca(const char *pem_path) {
     if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &der_length, nullptr,
                               nullptr))
         return nullptr;
+    return CertCreateCertificateContext(X509_ASN_ENCODING, der, der_length);
+}
+
+PCCERT_CONTEXT import_ca(const char *pem_path) {
+    PCCERT_CONTEXT certificate = read_certificate(pem_path);
+    if (!certificate) return nullptr;
     HCERTSTORE root = open_root_store();
-    if (!root) return nullptr;
     PCCERT_CONTEXT added = nullptr;
-    CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der, der_length,
-                                     CERT_STORE_ADD_REPLACE_EXISTING, &added);
-    // Wine writes a system store to its registry only when told to (or at
-    // the end of the process): a chain built before then would not see it.
-    CertControlStore(root, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-    CertCloseStore(root, 0);
+    if (root) {
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, certificate->pbCertEncoded,
+                                         certificate->cbCertEncoded,
+                                         CERT_STORE_ADD_REPLACE_EXISTING, &added);
+        // Wine writes a system store to its registry only when told to (or at
+        // the end of the process): a chain built before then would not see it.
+        CertControlStore(root, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        CertCloseStore(root, 0);
+    }
+    CertFreeCertificateContext(certificate);
     return added;
 }
 
@@ -656,16 +670,43 @@ void check_web(char **argv) {
     }
 }
 
+// For a run of the program itself: the test CA goes into this prefix's
+// root store and stays there until a later "remove-ca" (a process of its
+// own each, so that the program in between reads the store as saved).
+void check_import(const char *pem_path) {
+    PCCERT_CONTEXT ca = import_ca(pem_path);
+    check(ca != nullptr && in_root_store(ca), "the test CA goes into this prefix's root store");
+    if (ca) CertFreeCertificateContext(ca);
+}
+
+void check_remove(const char *pem_path) {
+    PCCERT_CONTEXT ca = read_certificate(pem_path);
+    check(ca != nullptr, "the test CA is read", pem_path);
+    if (!ca) return;
+    remove_from_root_store(ca);
+    check(!in_root_store(ca), "the test CA leaves the root store");
+    CertFreeCertificateContext(ca);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     bool scripted = argc == 2 && strcmp(argv[1], "script") == 0;
     bool bare = argc == 3 && strcmp(argv[1], "bare") == 0;
     bool web = argc == 8 && strcmp(argv[1], "web") == 0;
+    bool import = argc == 3 && strcmp(argv[1], "import-ca") == 0;
+    bool remove = argc == 3 && strcmp(argv[1], "remove-ca") == 0;
+    if (import || remove) {
+        if (import) check_import(argv[2]);
+        else check_remove(argv[2]);
+        printf("%s: %d failed\n", failures ? "FAILED" : "PASSED", failures);
+        return failures ? 1 : 0;
+    }
     if (!scripted && !bare && !web) {
         fprintf(stderr, "usage: win32_tls_check script\n"
                         "       win32_tls_check bare GOOD\n"
-                        "       win32_tls_check web CA_PEM GOOD WRONGNAME UNTRUSTED EXPIRED TLS12\n");
+                        "       win32_tls_check web CA_PEM GOOD WRONGNAME UNTRUSTED EXPIRED TLS12\n"
+                        "       win32_tls_check import-ca|remove-ca CA_PEM\n");
         return 2;
     }
     check(plat_net_start() == 1, "Winsock 2.2 starts");
