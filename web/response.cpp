@@ -233,9 +233,10 @@ int read_range_number(const char *text, uint32_t end, uint32_t *k, uint64_t *val
 }
 
 // A Content-Range value "bytes first-last/complete" or "bytes first-last/*"
-// between k and end: 1 with its first position.  The unit is read without
-// regard to case; blanks are allowed around the value and its signs.
-int parse_content_range(const char *text, uint32_t k, uint32_t end, uint64_t *first) {
+// between k and end: 1 with its first position and the complete length (0
+// for "*").  The unit is read without regard to case; blanks are allowed
+// around the value and its signs.
+int parse_content_range(const char *text, uint32_t k, uint32_t end, uint64_t *first, uint64_t *complete) {
     skip_blanks(text, end, &k);
     static const char unit[] = "bytes";
     for (int n = 0; unit[n]; n++, k++) {
@@ -257,20 +258,21 @@ int parse_content_range(const char *text, uint32_t k, uint32_t end, uint64_t *fi
     if (k >= end || text[k] != '/') return 0;
     k++;
     skip_blanks(text, end, &k);
-    uint64_t complete = 0;
+    *complete = 0;
     if (k < end && text[k] == '*')
         k++;
-    else if (!read_range_number(text, end, &k, &complete) || complete <= last)
+    else if (!read_range_number(text, end, &k, complete) || *complete <= last)
         return 0;
     skip_blanks(text, end, &k);
     return k == end;
 }
 
 // Where a partial answer (206) says its body starts: 1 with the first
-// position of its Content-Range; -1 when the header is missing or not a
-// valid single range; 0 while the header block has not all arrived (a
-// Content-Range may still follow the length header).
-int partial_answer_start(int i, uint64_t *first) {
+// position of its Content-Range and the stream's complete length (0 when
+// not given); -1 when the header is missing or not a valid single range; 0
+// while the header block has not all arrived (a Content-Range may still
+// follow the length header).
+int partial_answer_start(int i, uint64_t *first, uint64_t *complete) {
     DownloadItem &item = downloads.items[i];
     const char *text = buffer_data(item.buffer);
     if (!text) return 0;
@@ -281,7 +283,7 @@ int partial_answer_start(int i, uint64_t *first) {
     char value[RANGE_TEXT_CAP];
     int n = header_field(text, block, "content-range", value, (int)sizeof value);
     if (n <= 0 || n >= RANGE_TEXT_CAP - 1) return -1;
-    return parse_content_range(value, 0, (uint32_t)n, first) ? 1 : -1;
+    return parse_content_range(value, 0, (uint32_t)n, first, complete) ? 1 : -1;
 }
 
 // A partial answer that does not start at the offset asked for.  Its body
@@ -459,10 +461,15 @@ void take_stream_answer(int i, uint32_t range_start, int stream_mode) {
     if (stream_mode && status == 206) {
         // Checked before the answer's length is taken: a misplaced answer
         // says nothing about the stream's length.
-        uint64_t first = 0;
-        int found = partial_answer_start(i, &first);
+        uint64_t first = 0, complete = 0;
+        int found = partial_answer_start(i, &first, &complete);
         if (found == 0) return;   // the rest of the headers comes later
-        if (found < 0 || first != range_start) {
+        // A link whose stream now has another length is another file (a
+        // page may name a new one, an address may be reused): its bytes
+        // would not continue the ones saved.  It is saved again from 0.
+        bool other_file = site_kind_keeps_scheme(item.siteKind) && complete && item.totalSize &&
+                          complete != item.totalSize;
+        if (found < 0 || first != range_start || other_file) {
             drop_misplaced_answer(i, range_start);
             return;
         }

@@ -124,14 +124,17 @@ TEST_F(WebPageTest, a_chunked_page_leads_to_its_video_asked_for_with_the_page_as
 // A stopped download carries on from its file's length: the page is asked
 // for whole, then the stream by range - the declared one with the page as
 // Referer; a page that is its own media is asked for again with the range.
-TEST_F(WebPageTest, a_stopped_download_reads_the_page_whole_then_resumes_the_stream_by_range) {
+TEST_F(WebPageTest, a_stopped_download_reads_the_page_whole_then_resumes_the_stream_by_range_unless_it_became_another_file) {
     const std::string stream = body_bytes(9000);
     start({engine_item("http://site.example/watch/9", SITE_WEB_PAGE, Stopped, 4000, 9000, "Fox 1.webm"),
-           engine_item("http://site.example/raw", SITE_WEB_PAGE, Stopped, 4000, 9000, "Raw 1.mp4")}, 0);
+           engine_item("http://site.example/raw", SITE_WEB_PAGE, Stopped, 4000, 9000, "Raw 1.mp4"),
+           engine_item("http://site.example/v/new.mp4", SITE_DIRECT_MEDIA, Stopped, 4000, 9000, "New 1.mp4")},
+          0);
     go_online();
     use_loopback_proxy(PROXY_PORT);
     write_file(dir.file("Fox 1.webm"), stream.substr(0, 4000));
     write_file(dir.file("Raw 1.mp4"), stream.substr(0, 4000));
+    write_file(dir.file("New 1.mp4"), stream.substr(0, 4000));
     const std::string html = "<html><body><video src=\"fox.webm\"></video></body></html>";
     for (int i = 0; i < 2; i++) {
         size_t k = fake_connects().size();
@@ -157,6 +160,28 @@ TEST_F(WebPageTest, a_stopped_download_reads_the_page_whole_then_resumes_the_str
     }
     EXPECT_STREQ("Fox 1.webm", item(0).fileName);
     EXPECT_EQ("", log_text());
+
+    // A link whose stream has since become another file (another complete
+    // length in its Content-Range): the saved part is not its start, so the
+    // file is cut and the stream asked for again from byte 0.
+    std::string changed = body_bytes(12000);
+    std::reverse(changed.begin(), changed.end());
+    size_t k = fake_connects().size();
+    start_item(2, 1);
+    std::string asked = next_request(k);
+    EXPECT_NE(std::string::npos, asked.find("\r\nRange: bytes=4000-\r\n")) << asked;
+    answer(k, "HTTP/1.1 206 Partial Content\r\nContent-Length: 8000\r\n"
+              "Content-Range: bytes 4000-11999/12000\r\n\r\n" + changed.substr(4000));
+    step();
+    EXPECT_EQ(0u, item(2).doneSize);
+    EXPECT_EQ("", read_file(output_path(2)));
+    asked = next_request(k + 1);
+    EXPECT_EQ(std::string::npos, asked.find("Range:")) << asked;
+    answer(k + 1, "HTTP/1.1 200 OK\r\nContent-Length: 12000\r\n\r\n" + changed);
+    shutdown(peer(k + 1), SHUT_WR);
+    ASSERT_TRUE(run_until([] { return item(2).state == Finished; }, 10));
+    EXPECT_EQ(changed, read_file(output_path(2)));
+    EXPECT_EQ(12000u, item(2).totalSize);
 }
 
 TEST_F(WebPageTest, manifests_protected_media_and_pages_without_video_fail_with_a_log_line_and_nothing_saved) {
