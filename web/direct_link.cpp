@@ -75,9 +75,10 @@ int build_direct_request(char *out, int cap, const char *host, uint16_t port, in
         snprintf(authority, sizeof authority, "%s:%u", host, (unsigned)port);
     char range[40] = "";
     if (range_start) snprintf(range, sizeof range, "Range: bytes=%u-\r\n", (unsigned)range_start);
-    // identity: the length and the ranges count the file's own bytes.
+    // identity: the length and the ranges count the file's own bytes.  The
+    // program names itself: many servers refuse a request that names no agent.
     int n = snprintf(out, (size_t)cap,
-                     "GET %s%s%s HTTP/1.1\r\nHost: %s\r\nAccept: */*\r\n"
+                     "GET %s%s%s HTTP/1.1\r\nHost: %s\r\nUser-Agent: Quorvax/1.0\r\nAccept: */*\r\n"
                      "Accept-Encoding: identity\r\nConnection: close\r\n%s%s%s%s\r\n",
                      absolute_form ? "http://" : "", absolute_form ? authority : "", target,
                      authority, referer ? "Referer: " : "", referer ? referer : "", referer ? "\r\n" : "",

@@ -76,7 +76,7 @@ TEST_F(DirectLinkTest, an_https_link_tunnels_steps_tls_follows_redirects_and_rea
     EXPECT_EQ(2, fake_tls_connections()[0].handshake_calls);
     EXPECT_EQ("", peer_bytes(peer(0))) << "nothing sent while the handshake runs";
     step();
-    EXPECT_EQ("GET /v/clip.mp4?x=1 HTTP/1.1\r\nHost: media.example\r\nAccept: */*\r\n"
+    EXPECT_EQ("GET /v/clip.mp4?x=1 HTTP/1.1\r\nHost: media.example\r\nUser-Agent: Quorvax/1.0\r\nAccept: */*\r\n"
               "Accept-Encoding: identity\r\nConnection: close\r\n\r\n",
               peer_bytes(peer(0)));
 
@@ -90,7 +90,8 @@ TEST_F(DirectLinkTest, an_https_link_tunnels_steps_tls_follows_redirects_and_rea
     ASSERT_EQ(2u, fake_connects().size());
     fake_connects()[1].result = 1;
     step();
-    EXPECT_EQ("GET http://files.example:8080/w/clip.mp4 HTTP/1.1\r\nHost: files.example:8080\r\nAccept: */*\r\n"
+    EXPECT_EQ("GET http://files.example:8080/w/clip.mp4 HTTP/1.1\r\nHost: files.example:8080\r\n"
+              "User-Agent: Quorvax/1.0\r\nAccept: */*\r\n"
               "Accept-Encoding: identity\r\nConnection: close\r\n\r\n",
               peer_bytes(peer(1)));
     EXPECT_EQ(1u, fake_tls_connections().size()) << "plain http needs no TLS";

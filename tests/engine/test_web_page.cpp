@@ -51,7 +51,7 @@ TEST_F(WebPageTest, a_chunked_page_leads_to_its_video_asked_for_with_the_page_as
             start_item(0, 1);
         }
         std::string asked = next_request(k);
-        EXPECT_EQ("GET http://site.example/watch/7 HTTP/1.1\r\nHost: site.example\r\nAccept: */*\r\n"
+        EXPECT_EQ("GET http://site.example/watch/7 HTTP/1.1\r\nHost: site.example\r\nUser-Agent: Quorvax/1.0\r\nAccept: */*\r\n"
                   "Accept-Encoding: identity\r\nConnection: close\r\n\r\n",
                   asked);
         // The page comes in pieces, its chunks split inside the address; a
