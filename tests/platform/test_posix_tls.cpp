@@ -3,10 +3,19 @@
 // private test CA handed in with SSL_CERT_FILE.  Sockets are opened with
 // the plain operations and everything is stepped as the program's timer
 // would: one call per tick, a short sleep between ticks.
+//
+// The suite runs under an OpenSSL configuration of its own that lets every
+// client speak TLS 1.0 and 1.1 by default, as an old or loosened system
+// configuration may: Debian's defaults (security level 2) refuse them
+// already, and a refusal there could not tell the backend's own TLS 1.2
+// floor from the system's.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -41,8 +50,24 @@ protected:
         // Read by OpenSSL when the first connection makes its context.
         setenv("SSL_CERT_FILE", (cert_dir + "/ca.pem").c_str(), 1);
         testweb_start_tls(&web, cert_dir.c_str());
+        // Read when OpenSSL first starts in this process (nothing before
+        // this suite uses it); set after the web started, which keeps the
+        // machine's configuration.
+        std::string lenient = cert_dir + "/lenient.cnf";
+        FILE *f = fopen(lenient.c_str(), "w");
+        if (f) {
+            fputs("openssl_conf = lenient_init\n"
+                  "[lenient_init]\nssl_conf = lenient_ssl\n"
+                  "[lenient_ssl]\nsystem_default = lenient_defaults\n"
+                  "[lenient_defaults]\nMinProtocol = TLSv1\n"
+                  "CipherString = DEFAULT:@SECLEVEL=0\n",
+                  f);
+            fclose(f);
+            setenv("OPENSSL_CONF", lenient.c_str(), 1);
+        }
     }
     static void TearDownTestSuite() {
+        unsetenv("OPENSSL_CONF");   // the file goes with the folder
         testweb_stop(&web);
         if (!cert_dir.empty()) system(("rm -rf '" + cert_dir + "'").c_str());
     }
@@ -125,6 +150,41 @@ protected:
         return reason;
     }
 };
+
+// What a client of OpenSSL's own, outside the backend, makes of the server
+// at port: the version agreed on ("TLSv1.1"...), or OpenSSL's error.  With
+// only_old it asks for TLS 1.0 and 1.1 at security level 0; else it keeps
+// the defaults the process's configuration gives, as the backend's context
+// does until it sets its floor.  Certificates are not checked.
+std::string openssl_client_version(int port, bool only_old) {
+    int fd = loopback_connect(port);
+    if (fd < 0) return "no connection";
+    struct timeval limit = {10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    SSL *ssl = context ? SSL_new(context) : nullptr;
+    std::string result = "no OpenSSL client";
+    if (ssl && SSL_set_fd(ssl, fd) == 1 && SSL_set_tlsext_host_name(ssl, "localhost") == 1) {
+        if (only_old) {
+            SSL_set_min_proto_version(ssl, TLS1_VERSION);
+            SSL_set_max_proto_version(ssl, TLS1_1_VERSION);
+            SSL_set_security_level(ssl, 0);
+        }
+        ERR_clear_error();
+        if (SSL_connect(ssl) == 1) {
+            result = SSL_get_version(ssl);
+        } else {
+            char text[256] = "no error queued";
+            unsigned long error = ERR_get_error();
+            if (error) ERR_error_string_n(error, text, sizeof text);
+            result = text;
+        }
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    close(fd);
+    return result;
+}
 
 TestWeb PosixTlsTest::web;
 std::string PosixTlsTest::cert_dir;
@@ -273,6 +333,22 @@ TEST_F(PosixTlsTest, refused_servers_fail_with_the_reason_as_text) {
     close(accept(listener, nullptr, nullptr));
     EXPECT_EQ("closed", outcome(s, "localhost"));
     close(listener);
+}
+
+TEST_F(PosixTlsTest, a_server_that_stops_below_tls_1_2_is_refused_by_the_backend_itself) {
+    if (!web.tls_11) GTEST_SKIP() << "the demo web has no TLS 1.1 listener here";
+    // The listener really speaks TLS 1.1 to a client that allows it, else
+    // a refusal would prove nothing.
+    std::string spoken = openssl_client_version(web.tls_11, true);
+    if (spoken != "TLSv1.1")
+        GTEST_SKIP() << "this machine's OpenSSL does not speak TLS 1.1 even when asked to: "
+                     << spoken;
+    // Nothing but the backend's floor stands in the way: a client with the
+    // process's defaults agrees on TLS 1.1.
+    ASSERT_EQ("TLSv1.1", openssl_client_version(web.tls_11, false))
+        << "the OpenSSL configuration in force refuses TLS 1.1 by itself";
+    EXPECT_EQ("protocol", outcome(connected(web.tls_11), "localhost"));
+    EXPECT_EQ("protocol", outcome(connected(web.tls_11), "127.0.0.1"));
 }
 
 }  // namespace

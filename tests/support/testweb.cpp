@@ -79,6 +79,7 @@ static int start_with(TestWeb *web, const char *option, const char *value) {
             if (k == "untrusted") web->tls_untrusted = port;
             if (k == "expired") web->tls_expired = port;
             if (k == "tls12") web->tls_12 = port;
+            if (k == "tls11") web->tls_11 = port;
         }
         sscanf(line.c_str(), "PORT %d", &web->port);
     }
@@ -108,7 +109,8 @@ void testweb_stop(TestWeb *web) {
     }
     web->pid = -1;
     web->port = 0;
-    web->tls_good = web->tls_wrong_name = web->tls_untrusted = web->tls_expired = web->tls_12 = 0;
+    web->tls_good = web->tls_wrong_name = web->tls_untrusted = web->tls_expired = web->tls_12 =
+        web->tls_11 = 0;
 }
 
 static TestWeb shared_web;

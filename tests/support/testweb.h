@@ -13,13 +13,17 @@ struct TestWeb {
     // TLS listeners (testweb_start_tls), by certificate: 0 when none.
     int tls_good = 0, tls_wrong_name = 0, tls_untrusted = 0, tls_expired = 0;
     int tls_12 = 0;   // the good certificate, TLS 1.2 at most
+    // The good certificate, TLS 1.0 and 1.1 only; 0 also where the server's
+    // OpenSSL cannot speak them (the one listener a start may lack).
+    int tls_11 = 0;
 };
 
 // Starts the server on a free port and waits for its "PORT n" line.
 // log_path, when given, receives every raw request.  1 on success.
 int testweb_start(TestWeb *web, const char *log_path = nullptr);
 // The same, serving over TLS too, with certificates made in cert_dir (the
-// test CA is cert_dir/ca.pem).  1 when every listener came up.
+// test CA is cert_dir/ca.pem).  1 when every listener came up (tls_11
+// aside).
 int testweb_start_tls(TestWeb *web, const char *cert_dir);
 // Stops the server and waits for it.
 void testweb_stop(TestWeb *web);

@@ -11,7 +11,10 @@ afterwards.
 With --tls-dir the same web is served over TLS too, on one loopback
 listener per certificate kind (testcerts.py makes them in FOLDER, with the
 private test CA in FOLDER/ca.pem): good, wrongname, untrusted, expired,
-and tls12 (the good certificate, TLS 1.2 at most).
+tls12 (the good certificate, TLS 1.2 at most) and tls11 (the good
+certificate, TLS 1.0 and 1.1 only: a server every client must refuse;
+left out, with a note on standard error, where this Python's OpenSSL
+cannot be set up for them).
 Each is announced before the PORT line as "TLS <kind> <port>".  As a proxy
 the server then also takes "CONNECT host:port": it answers 200 and tunnels
 the connection to its own TLS listener on that port when it has one there,
@@ -95,6 +98,7 @@ import sys
 import threading
 import time
 import urllib.parse
+import warnings
 
 # --------------------------------------------------------------- the sites
 
@@ -711,19 +715,43 @@ def remember_server_name(connection, name, context):
     connection.server_name_seen = name
 
 
+def limit_to_tls11(context):
+    """Sets context to speak TLS 1.0 and 1.1 only; the reason when this
+    Python's OpenSSL cannot, else None.  OpenSSL 3 refuses both versions
+    below security level 0 (their handshake signs with SHA-1), hence the
+    cipher string."""
+    if not getattr(ssl, "HAS_TLSv1_1", False):
+        return "this OpenSSL was built without TLS 1.1"
+    try:
+        with warnings.catch_warnings():   # the old versions are deprecated
+            warnings.simplefilter("ignore", DeprecationWarning)
+            context.minimum_version = ssl.TLSVersion.TLSv1
+            context.maximum_version = ssl.TLSVersion.TLSv1_1
+        context.set_ciphers("DEFAULT:@SECLEVEL=0")
+    except (ValueError, ssl.SSLError) as error:
+        return str(error)
+    return None
+
+
 def start_tls_listeners(folder):
     """One TLS listener per certificate kind, each on a thread of its own;
     fills Handler.tls_ports."""
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     import testcerts
     folder = testcerts.make_certs(folder)
-    for kind in testcerts.KINDS + ("tls12",):
-        cert = "good" if kind == "tls12" else kind
+    for kind in testcerts.KINDS + ("tls12", "tls11"):
+        cert = "good" if kind in ("tls12", "tls11") else kind
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(os.path.join(folder, cert + ".pem"),
                                 os.path.join(folder, cert + ".key"))
         if kind == "tls12":
             context.maximum_version = ssl.TLSVersion.TLSv1_2
+        if kind == "tls11":
+            problem = limit_to_tls11(context)
+            if problem:
+                print("testweb: no tls11 listener: %s" % problem, file=sys.stderr,
+                      flush=True)
+                continue
         context.sni_callback = remember_server_name
         server = TlsServer(("127.0.0.1", 0), Handler)
         server.context = context

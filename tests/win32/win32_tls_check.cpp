@@ -12,10 +12,11 @@
 //        win32_tls_check.exe bare GOOD
 //          the good server must be untrusted while the test CA is not in
 //          the root store (before and after a web run)
-//        win32_tls_check.exe web CA_PEM GOOD WRONGNAME UNTRUSTED EXPIRED TLS12
+//        win32_tls_check.exe web CA_PEM GOOD WRONGNAME UNTRUSTED EXPIRED TLS12 TLS11
 //          the system's Schannel against the test web's TLS listeners (the
-//          ports, in that order): the private CA goes into this prefix's
-//          root store for the run and out again at its end
+//          ports, in that order; TLS11, the server of TLS 1.0 and 1.1 only,
+//          is 0 where there is none): the private CA goes into this
+//          prefix's root store for the run and out again at its end
 //        win32_tls_check.exe import-ca CA_PEM
 //        win32_tls_check.exe remove-ca CA_PEM
 //          the private CA into this prefix's root store, or out of it, for
@@ -621,7 +622,7 @@ void check_web(char **argv) {
     check(ca != nullptr, "the test CA goes into this prefix's root store");
     uint16_t wrongname = (uint16_t)atoi(argv[4]),
              untrusted = (uint16_t)atoi(argv[5]), expired = (uint16_t)atoi(argv[6]),
-             tls12 = (uint16_t)atoi(argv[7]);
+             tls12 = (uint16_t)atoi(argv[7]), tls11 = (uint16_t)atoi(argv[8]);
     Win32TlsCounts before = win32_tls_counts();
 
     Fetch f = fetch(good, "localhost", "/stream/wide?size=400000");
@@ -656,6 +657,16 @@ void check_web(char **argv) {
     f = fetch(expired, "localhost", "/stream/x?size=10");
     check(f.handshake == -1 && f.reason == "expired", "an expired certificate fails",
           std::to_string(f.handshake) + " " + f.reason);
+    // Wine takes the credentials' disabled protocols without heeding them:
+    // the check after the handshake is what refuses an older server here.
+    if (tls11) {
+        f = fetch(tls11, "localhost", "/stream/x?size=10");
+        check(f.handshake == -1 && f.reason == "protocol", "a server below TLS 1.2 is refused",
+              f.handshake == 1 ? "the handshake agreed on " + f.version
+                               : std::to_string(f.handshake) + " " + f.reason);
+    } else {
+        printf("skip a server below TLS 1.2 is refused: no server speaks TLS 1.1 here\n");
+    }
 
     Win32TlsCounts after = win32_tls_counts();
     printf("     Wine's Schannel: %u cut short, %u left behind (%u after the handshake), "
@@ -693,7 +704,7 @@ void check_remove(const char *pem_path) {
 int main(int argc, char **argv) {
     bool scripted = argc == 2 && strcmp(argv[1], "script") == 0;
     bool bare = argc == 3 && strcmp(argv[1], "bare") == 0;
-    bool web = argc == 8 && strcmp(argv[1], "web") == 0;
+    bool web = argc == 9 && strcmp(argv[1], "web") == 0;
     bool import = argc == 3 && strcmp(argv[1], "import-ca") == 0;
     bool remove = argc == 3 && strcmp(argv[1], "remove-ca") == 0;
     if (import || remove) {
@@ -705,7 +716,7 @@ int main(int argc, char **argv) {
     if (!scripted && !bare && !web) {
         fprintf(stderr, "usage: win32_tls_check script\n"
                         "       win32_tls_check bare GOOD\n"
-                        "       win32_tls_check web CA_PEM GOOD WRONGNAME UNTRUSTED EXPIRED TLS12\n"
+                        "       win32_tls_check web CA_PEM GOOD WRONGNAME UNTRUSTED EXPIRED TLS12 TLS11\n"
                         "       win32_tls_check import-ca|remove-ca CA_PEM\n");
         return 2;
     }

@@ -737,7 +737,8 @@ void plat_tls_close(plat_tls t) {
 }
 
 // The protocol the connection speaks ("TLS 1.2", "TLS 1.3"), "" before the
-// handshake is done or when the system does not say.
+// handshake is done or when the system does not say.  Older ones are named
+// too, so that a check that sees one get through can say which.
 const char *win32_tls_version(plat_tls t) {
     TlsConnection *c = connection_of(t);
     if (!c || !c->hasContext || c->phase == PHASE_HANDSHAKE) return "";
@@ -747,5 +748,7 @@ const char *win32_tls_version(plat_tls t) {
         return "";
     if (info.dwProtocol & SP_PROT_TLS1_3_CLIENT) return "TLS 1.3";
     if (info.dwProtocol & SP_PROT_TLS1_2_CLIENT) return "TLS 1.2";
+    if (info.dwProtocol & SP_PROT_TLS1_1_CLIENT) return "TLS 1.1";
+    if (info.dwProtocol & SP_PROT_TLS1_0_CLIENT) return "TLS 1.0";
     return "older";
 }
