@@ -7,12 +7,14 @@
 // (as a started item whose stream address is known) and followed to
 // Finished; the files are checked byte for byte afterwards.
 //
-// With --tls only one comparison runs: one large stream as a direct link by
-// plain http and by https through the server's tunnel (the program's own
-// OpenSSL connections, a certificate from a CA made for the run), with curl
-// on the same addresses, each case timed in turn, --rounds times.
+// With --tls only one comparison runs: one large stream (or --count at
+// once) as a direct link by plain http and by https through the server's
+// tunnel (the program's own OpenSSL connections, a certificate from a CA
+// made for the run), with curl on the same addresses, each case timed in
+// turn, --rounds times.
 //
-// Usage: quorvax_bench [--quick] [--many-only] [--tls [--size MB] [--rounds N]]
+// Usage: quorvax_bench [--quick] [--many-only]
+//        quorvax_bench --tls [--size MB] [--count N] [--rounds N]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -334,38 +336,41 @@ void compare(const char *label, int count, uint64_t size, uint64_t rate) {
     remove_files(count);
 }
 
-// One stream of size bytes as a direct link, by plain http and by https,
-// the engine's two runs and curl's two taken in turn so that a change in
-// the machine's load hits all four alike.  Per case: the time, MB/s, CPU
-// seconds per 100 MB of the client (the engine's thread, or curl) and of
-// the server, and how much the engine took per step.
-void compare_tls(uint64_t size, int round) {
+// count streams of size bytes each as direct links, by plain http and by
+// https, the engine's two runs and curl's two taken in turn so that a
+// change in the machine's load hits all four alike.  Per case: the time,
+// MB/s in all, CPU seconds per 100 MB of the client (the engine's thread,
+// or curl) and of the server; for the engine how much it took per step and
+// how long its steps took, since it runs on the GUI thread.
+void compare_tls(int count, uint64_t size, int round) {
     const char *schemes[] = {"http://", "https://"};
     EngineRun e[2];
     CurlRun c[2];
     for (int k = 0; k < 2; k++) {
         link_scheme = schemes[k];
-        e[k] = run_engine(1, size, 0, 600, 0);
-        remove_files(1);
-        c[k] = run_curl(1, size, 0, schemes[k]);
-        remove_files(1);
+        e[k] = run_engine(count, size, 0, 600, 0);
+        remove_files(count);
+        c[k] = run_curl(count, size, 0, schemes[k]);
+        remove_files(count);
     }
     link_scheme = nullptr;
-    const double per100 = 100.0 * MB / (double)size;
-    printf("\nround %d: one download of %.0f MB, plain http and https (direct link)\n", round, size / MB);
+    const double bytes = (double)count * (double)size, per100 = 100.0 * MB / bytes;
+    printf("\nround %d: %d download%s of %.0f MB, plain http and https (direct links)\n", round, count,
+           count > 1 ? "s at once" : "", size / MB);
     printf("  %-13s %7s %9s %23s %14s  %s\n", "", "s", "MB/s", "CPU s/100 MB client", "server", "");
     for (int k = 0; k < 2; k++) {
         const EngineRun &r = e[k];
-        double rate = r.seconds > 0 ? size / r.seconds : 0;
-        printf("  engine %-6s %7.2f %9.1f %23.3f %14.3f  (%d/1 finished, %d byte-exact; mean read %.0f bytes per "
-               "step, %.1f%% of reads filled the buffer's room)\n",
+        double rate = r.seconds > 0 ? bytes / r.seconds : 0;
+        printf("  engine %-6s %7.2f %9.1f %23.3f %14.3f  (%d/%d finished, %d byte-exact; mean read %.0f bytes, "
+               "%.1f%% of reads filled the buffer's room; step median %.0f us, p99 %.0f us, max %.0f us)\n",
                k ? "https" : "http", r.seconds, rate / MB, r.cpu_seconds * per100, r.other_cpu_seconds * per100,
-               r.finished, r.exact, r.item_reads ? r.read_bytes / (double)r.item_reads : 0,
-               r.item_reads ? 100.0 * (double)r.full_reads / (double)r.item_reads : 0);
+               r.finished, count, r.exact, r.item_reads ? r.read_bytes / (double)r.item_reads : 0,
+               r.item_reads ? 100.0 * (double)r.full_reads / (double)r.item_reads : 0, percentile(r.step_us, 0.5),
+               percentile(r.step_us, 0.99), percentile(r.step_us, 1.0));
     }
     for (int k = 0; k < 2; k++) {
         const CurlRun &r = c[k];
-        double rate = r.seconds > 0 ? size / r.seconds : 0;
+        double rate = r.seconds > 0 ? bytes / r.seconds : 0;
         printf("  curl %-8s %7.2f %9.1f %23.3f %14.3f  (%d byte-exact)\n", k ? "https" : "http", r.seconds,
                rate / MB, r.cpu_seconds * per100, r.server_cpu_seconds * per100, r.exact);
     }
@@ -379,13 +384,14 @@ void compare_tls(uint64_t size, int round) {
 int main(int argc, char **argv) {
     bool quick = false, many_only = false, tls = false;
     uint64_t tls_size = 200000000;
-    int rounds = 1;
+    int rounds = 1, tls_count = 1;
     for (int a = 1; a < argc; a++) {
         if (!strcmp(argv[a], "--quick")) quick = true;
         if (!strcmp(argv[a], "--many-only")) many_only = true;
         if (!strcmp(argv[a], "--tls")) tls = true;
         if (!strcmp(argv[a], "--size") && a + 1 < argc) tls_size = strtoull(argv[++a], nullptr, 10) * 1000000;
         if (!strcmp(argv[a], "--rounds") && a + 1 < argc) rounds = atoi(argv[++a]);
+        if (!strcmp(argv[a], "--count") && a + 1 < argc) tls_count = atoi(argv[++a]);
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
     clock_origin = Clock::now() - std::chrono::seconds(1000);
@@ -408,7 +414,7 @@ int main(int argc, char **argv) {
            RECEIVE_BUFFER_SIZE);
     printf("design cap: %.1f MB/s per download (one buffer-full per step)\n", CAP_PER_DOWNLOAD / MB);
     if (tls) {
-        for (int round = 1; round <= rounds; round++) compare_tls(tls_size, round);
+        for (int round = 1; round <= rounds; round++) compare_tls(tls_count, tls_size, round);
     }
 
     const uint64_t unthrottled_one = quick ? 64000000 : 256000000;
