@@ -7,7 +7,14 @@
 // (as a started item whose stream address is known) and followed to
 // Finished; the files are checked byte for byte afterwards.
 //
+// With --tls only one comparison runs: one large stream (or --count at
+// once) as a direct link by plain http and by https through the server's
+// tunnel (the program's own OpenSSL connections, a certificate from a CA
+// made for the run), with curl on the same addresses, each case timed in
+// turn, --rounds times.
+//
 // Usage: quorvax_bench [--quick] [--many-only]
+//        quorvax_bench --tls [--size MB] [--count N] [--rounds N]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +60,13 @@ double thread_cpu_seconds(void) {
            u.ru_stime.tv_usec / 1e6;
 }
 
+double process_cpu_seconds(void) {
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return (double)u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + (double)u.ru_stime.tv_sec +
+           u.ru_stime.tv_usec / 1e6;
+}
+
 double children_cpu_seconds(void) {
     rusage u;
     getrusage(RUSAGE_CHILDREN, &u);
@@ -81,9 +95,18 @@ bool start_program(int count) {
     return true;
 }
 
+// Null: items are the demo site's streams; "http://" or "https://": they
+// are direct links with that scheme.
+const char *link_scheme = nullptr;
+
 void aim(int i, uint64_t size, uint64_t rate) {
     DownloadItem &it = downloads.items[i];
-    snprintf(it.streamAddress, sizeof it.streamAddress, "%s", stream_address(i, size, rate).c_str());
+    std::string address = stream_address(i, size, rate);
+    if (link_scheme) {
+        it.siteKind = SITE_DIRECT_MEDIA;
+        address = link_scheme + address;
+    }
+    snprintf(it.streamAddress, sizeof it.streamAddress, "%s", address.c_str());
     it.state = Connecting;
     it.requestStage = 2;
     it.userStarted = 1;
@@ -101,6 +124,7 @@ void remove_files(int count) {
 struct EngineRun {
     double seconds = 0;      // first step to the last item finished
     double cpu_seconds = 0;  // of the engine's thread
+    double other_cpu_seconds = 0;  // of the rest of the process: the server
     int finished = 0;
     int exact = 0;
     std::vector<double> step_us;  // every step while all items were downloading
@@ -156,7 +180,7 @@ EngineRun run_engine(int count, uint64_t size, uint64_t rate, double limit_secon
     for (int i = 0; i < count; i++)
         aim(i, size, spread ? (uint64_t)((double)rate * (0.5 + (double)i / count)) : rate);
     std::vector<uint32_t> done_before((size_t)count), fill_before((size_t)count), state_before((size_t)count);
-    double cpu0 = thread_cpu_seconds();
+    double cpu0 = thread_cpu_seconds(), process0 = process_cpu_seconds();
     Clock::time_point begin = Clock::now();
     Clock::time_point next = begin;
     for (;;) {
@@ -204,6 +228,7 @@ EngineRun run_engine(int count, uint64_t size, uint64_t rate, double limit_secon
     }
     r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     r.cpu_seconds = thread_cpu_seconds() - cpu0;
+    r.other_cpu_seconds = process_cpu_seconds() - process0 - r.cpu_seconds;
     r.finished = finished_count(count);
     shutdown();
     if (stop_after == 0)
@@ -215,21 +240,25 @@ EngineRun run_engine(int count, uint64_t size, uint64_t rate, double limit_secon
 struct CurlRun {
     double seconds = 0;
     double cpu_seconds = 0;
+    double server_cpu_seconds = 0;
     int exact = 0;
 };
 
-CurlRun run_curl(int count, uint64_t size, uint64_t rate) {
+// curl through the same server, by scheme ("https://" goes through its
+// tunnel, trusting the run's CA).
+CurlRun run_curl(int count, uint64_t size, uint64_t rate, const char *scheme = "http://") {
     CurlRun r;
     std::string proxy = "http://127.0.0.1:" + std::to_string(server_port);
-    double cpu0 = children_cpu_seconds();
+    double cpu0 = children_cpu_seconds(), server0 = process_cpu_seconds();
     Clock::time_point begin = Clock::now();
     std::vector<pid_t> pids;
     for (int i = 0; i < count; i++) {
         std::string out = "curl-" + std::to_string(i) + ".flv";
-        std::string url = "http://" + stream_address(i, size, rate);
+        std::string url = scheme + stream_address(i, size, rate);
         pid_t pid = fork();
         if (pid == 0) {
-            execlp("curl", "curl", "-s", "-o", out.c_str(), "-x", proxy.c_str(), url.c_str(), (char *)nullptr);
+            execlp("curl", "curl", "-s", "--cacert", "ca.pem", "-o", out.c_str(), "-x", proxy.c_str(), url.c_str(),
+                   (char *)nullptr);
             _exit(127);
         }
         pids.push_back(pid);
@@ -237,6 +266,7 @@ CurlRun run_curl(int count, uint64_t size, uint64_t rate) {
     for (pid_t pid : pids) waitpid(pid, nullptr, 0);
     r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     r.cpu_seconds = children_cpu_seconds() - cpu0;
+    r.server_cpu_seconds = process_cpu_seconds() - server0;
     for (int i = 0; i < count; i++) r.exact += bench_file_is_stream("curl-" + std::to_string(i) + ".flv", size);
     return r;
 }
@@ -306,13 +336,62 @@ void compare(const char *label, int count, uint64_t size, uint64_t rate) {
     remove_files(count);
 }
 
+// count streams of size bytes each as direct links, by plain http and by
+// https, the engine's two runs and curl's two taken in turn so that a
+// change in the machine's load hits all four alike.  Per case: the time,
+// MB/s in all, CPU seconds per 100 MB of the client (the engine's thread,
+// or curl) and of the server; for the engine how much it took per step and
+// how long its steps took, since it runs on the GUI thread.
+void compare_tls(int count, uint64_t size, int round) {
+    const char *schemes[] = {"http://", "https://"};
+    EngineRun e[2];
+    CurlRun c[2];
+    for (int k = 0; k < 2; k++) {
+        link_scheme = schemes[k];
+        e[k] = run_engine(count, size, 0, 600, 0);
+        remove_files(count);
+        c[k] = run_curl(count, size, 0, schemes[k]);
+        remove_files(count);
+    }
+    link_scheme = nullptr;
+    const double bytes = (double)count * (double)size, per100 = 100.0 * MB / bytes;
+    printf("\nround %d: %d download%s of %.0f MB, plain http and https (direct links)\n", round, count,
+           count > 1 ? "s at once" : "", size / MB);
+    printf("  %-13s %7s %9s %23s %14s  %s\n", "", "s", "MB/s", "CPU s/100 MB client", "server", "");
+    for (int k = 0; k < 2; k++) {
+        const EngineRun &r = e[k];
+        double rate = r.seconds > 0 ? bytes / r.seconds : 0;
+        printf("  engine %-6s %7.2f %9.1f %23.3f %14.3f  (%d/%d finished, %d byte-exact; mean read %.0f bytes, "
+               "%.1f%% of reads filled the buffer's room; step median %.0f us, p99 %.0f us, max %.0f us)\n",
+               k ? "https" : "http", r.seconds, rate / MB, r.cpu_seconds * per100, r.other_cpu_seconds * per100,
+               r.finished, count, r.exact, r.item_reads ? r.read_bytes / (double)r.item_reads : 0,
+               r.item_reads ? 100.0 * (double)r.full_reads / (double)r.item_reads : 0, percentile(r.step_us, 0.5),
+               percentile(r.step_us, 0.99), percentile(r.step_us, 1.0));
+    }
+    for (int k = 0; k < 2; k++) {
+        const CurlRun &r = c[k];
+        double rate = r.seconds > 0 ? bytes / r.seconds : 0;
+        printf("  curl %-8s %7.2f %9.1f %23.3f %14.3f  (%d byte-exact)\n", k ? "https" : "http", r.seconds,
+               rate / MB, r.cpu_seconds * per100, r.server_cpu_seconds * per100, r.exact);
+    }
+    printf("  ratio https/plain: engine %.3f, curl %.3f; engine https/curl https %.3f\n",
+           e[1].seconds > 0 ? e[0].seconds / e[1].seconds : 0, c[1].seconds > 0 ? c[0].seconds / c[1].seconds : 0,
+           e[1].seconds > 0 ? c[1].seconds / e[1].seconds : 0);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    bool quick = false, many_only = false;
+    bool quick = false, many_only = false, tls = false;
+    uint64_t tls_size = 200000000;
+    int rounds = 1, tls_count = 1;
     for (int a = 1; a < argc; a++) {
         if (!strcmp(argv[a], "--quick")) quick = true;
         if (!strcmp(argv[a], "--many-only")) many_only = true;
+        if (!strcmp(argv[a], "--tls")) tls = true;
+        if (!strcmp(argv[a], "--size") && a + 1 < argc) tls_size = strtoull(argv[++a], nullptr, 10) * 1000000;
+        if (!strcmp(argv[a], "--rounds") && a + 1 < argc) rounds = atoi(argv[++a]);
+        if (!strcmp(argv[a], "--count") && a + 1 < argc) tls_count = atoi(argv[++a]);
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
     clock_origin = Clock::now() - std::chrono::seconds(1000);
@@ -320,6 +399,12 @@ int main(int argc, char **argv) {
     if (!mkdtemp(pattern)) return 1;
     work_dir = pattern;
     if (chdir(work_dir.c_str()) != 0) return 1;
+    // The client trusts the run's CA only (read at its first connection).
+    if (tls && (!bench_make_certificates("cdn.bench.test") || !bench_server_use_tls() ||
+                setenv("SSL_CERT_FILE", (work_dir + "/ca.pem").c_str(), 1) != 0)) {
+        fprintf(stderr, "no certificate\n");
+        return 1;
+    }
     server_port = bench_server_start();
     if (!server_port) {
         fprintf(stderr, "no server\n");
@@ -328,13 +413,16 @@ int main(int argc, char **argv) {
     printf("Quorvax engine benchmark (loopback server, 25 ms steps, %u-byte receive buffer)\n",
            RECEIVE_BUFFER_SIZE);
     printf("design cap: %.1f MB/s per download (one buffer-full per step)\n", CAP_PER_DOWNLOAD / MB);
+    if (tls) {
+        for (int round = 1; round <= rounds; round++) compare_tls(tls_count, tls_size, round);
+    }
 
     const uint64_t unthrottled_one = quick ? 64000000 : 256000000;
     const uint64_t unthrottled_each = quick ? 32000000 : 128000000;
     const uint64_t throttled_one = quick ? 40000000 : 100000000;
     const uint64_t throttled_each = quick ? 20000000 : 60000000;
     const uint64_t rate = 20000000;
-    if (!many_only) {
+    if (!many_only && !tls) {
         compare("one download", 1, unthrottled_one, 0);
         compare("eight downloads at once", 8, unthrottled_each, 0);
         compare("one download", 1, throttled_one, rate);
@@ -345,7 +433,7 @@ int main(int argc, char **argv) {
     // rate (their blocks fill in the same steps), then at rates spread from
     // 0.5 to 1.5 MB/s (the same total); last at a fifth of that total.
     const uint64_t many_rates[] = {1000000, 1000000, 200000};
-    for (int run = 0; run < 3; run++) {
+    for (int run = 0; run < (tls ? 0 : 3); run++) {
         bool spread = run > 0;
         EngineRun many = run_engine(50, 100000000, many_rates[run], 600, quick ? 4 : 8, spread);
         printf("\nengine step with 50 active downloads, %s, %zu steps over %.1f s:\n",
@@ -363,6 +451,8 @@ int main(int argc, char **argv) {
 
     bench_server_stop();
     unlink("list.o");
+    for (const char *made : {"ca.pem", "ca.key", "ca.srl", "server.pem", "server.key", "server.csr", "server.ext"})
+        unlink(made);
     if (chdir("/") != 0) return 1;
     rmdir(work_dir.c_str());
     return 0;
