@@ -34,23 +34,10 @@ if [ -z "$before_ref" ]; then
 fi
 before_commit=$(git -C "$src" rev-parse --verify "$before_ref^{commit}")
 
-build_bench() {   # SOURCE_DIR BUILD_DIR
-  cmake -S "$1" -B "$2" -DQUORVAX_BUILD_QT=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$2" --target quorvax_probe_gap -j2 >/dev/null
-}
-
-# before: the commit's files, with this tree's bench
-before_src="$build/before-src"
-rm -rf "$before_src"
-mkdir -p "$before_src"
-git -C "$src" archive "$before_commit" | tar -x -C "$before_src"
-cp "$src/bench/probe_gap.cpp" "$src/bench/bench_support.h" "$src/bench/CMakeLists.txt" "$before_src/bench/"
-rm -rf "$before_src/platform"
-cp -r "$src/platform" "$before_src/platform"
-echo "building before ($(git -C "$src" log -1 --format='%h %s' "$before_commit" | cut -c1-70)) ..."
-build_bench "$before_src" "$build/before"
-echo "building after (this tree: $(git -C "$src" log -1 --format='%h' HEAD)$(git -C "$src" diff --quiet HEAD -- . || echo ' with uncommitted changes')) ..."
-build_bench "$src" "$build/after"
+# before: the commit's files, with this tree's bench and platform layer
+. "$src/bench/lib_before_after.sh"
+build_before_after "$src" "$build" "$before_commit" quorvax_probe_gap \
+  bench platform
 
 echo "running before, 5 x ${seconds} s ..."
 "$build/before/quorvax_probe_gap" "$seconds" > "$build/before.txt"

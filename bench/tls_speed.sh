@@ -33,21 +33,8 @@ command -v curl >/dev/null || apt-get install -y curl
 [ -n "$before_ref" ] || before_ref=$(git -C "$src" merge-base HEAD main)
 before_commit=$(git -C "$src" rev-parse --verify "$before_ref^{commit}")
 
-build_bench() {   # SOURCE_DIR BUILD_DIR
-  cmake -S "$1" -B "$2" -DQUORVAX_BUILD_QT=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$2" --target quorvax_bench -j2 >/dev/null
-}
-
-before_src="$build/before-src"
-rm -rf "$before_src"
-mkdir -p "$before_src"
-git -C "$src" archive "$before_commit" | tar -x -C "$before_src"
-rm -rf "$before_src/bench"
-cp -r "$src/bench" "$before_src/bench"
-echo "building before ($(git -C "$src" log -1 --format='%h %s' "$before_commit" | cut -c1-70)) ..."
-build_bench "$before_src" "$build/before"
-echo "building after (this tree: $(git -C "$src" log -1 --format='%h' HEAD)$(git -C "$src" diff --quiet HEAD -- . || echo ' with uncommitted changes')) ..."
-build_bench "$src" "$build/after"
+. "$src/bench/lib_before_after.sh"
+build_before_after "$src" "$build" "$before_commit" quorvax_bench bench
 
 : > "$build/before.txt"
 : > "$build/after.txt"
