@@ -1,5 +1,6 @@
-# lib_display.sh - sourced by tools/run.sh and the end-to-end checks: starts
-# a virtual X display (Xvfb) of the caller's own.
+# lib_display.sh - sourced by tools/run.sh, the end-to-end checks and the
+# Windows check runners: starts a virtual X display (Xvfb) of the caller's
+# own.
 #
 # start_virtual_display FIRST TRIES READY_FILE takes the first free display
 # number from FIRST on (TRIES numbers in all; a number another server takes
@@ -32,4 +33,14 @@ start_virtual_display() {
     n=$(( n + 1 ))
   done
   return 1
+}
+
+# use_own_display FIRST TRIES: a display for the rest of the calling script,
+# as start_virtual_display picks it, exported as DISPLAY and stopped (its
+# ready file removed) when the script exits.  Returns 1 when none started.
+use_own_display() {
+  own_display_ready=$(mktemp)
+  trap 'kill "$virtual_display_pid" 2>/dev/null && wait "$virtual_display_pid" 2>/dev/null; rm -f "$own_display_ready"' EXIT
+  start_virtual_display "$1" "$2" "$own_display_ready" || return 1
+  export DISPLAY="$virtual_display"
 }

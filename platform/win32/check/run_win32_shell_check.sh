@@ -12,16 +12,7 @@ command -v Xvfb >/dev/null 2>&1 || { echo "no Xvfb: skipped"; exit 77; }
 bash tools/build_win32.sh win32_shell_check >/dev/null || { echo "FAIL: build"; exit 1; }
 
 . tools/lib_display.sh
-ready_file=$(mktemp)
-xvfb_pid=""
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -f "$ready_file"
-}
-trap cleanup EXIT
-start_virtual_display 320 60 "$ready_file" || { echo "FAIL: Xvfb did not start"; exit 1; }
-xvfb_pid="$virtual_display_pid"
-export DISPLAY="$virtual_display"
+use_own_display 320 60 || { echo "FAIL: Xvfb did not start"; exit 1; }
 
 bash tests/win32/test_win32_shell.sh build-win32 .
 result=$?

@@ -16,16 +16,7 @@ if [ -z "$check" ]; then
 fi
 
 . tools/lib_display.sh
-ready_file=$(mktemp)
-xvfb_pid=""
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -f "$ready_file"
-}
-trap cleanup EXIT
-start_virtual_display 260 60 "$ready_file" || { echo "FAIL: Xvfb did not start"; exit 1; }
-xvfb_pid="$virtual_display_pid"
-export DISPLAY="$virtual_display"
+use_own_display 260 60 || { echo "FAIL: Xvfb did not start"; exit 1; }
 
 export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG="${WINEDEBUG:--all}"
 # On a terminal Wine gives the program a console, which the Ctrl+C check
