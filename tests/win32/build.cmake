@@ -66,7 +66,9 @@ set(QUORVAX_WIN32_TEST_SOURCES
 list(TRANSFORM QUORVAX_WIN32_TEST_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(quorvax_tests ${QUORVAX_WIN32_TEST_SOURCES}
                ${CMAKE_SOURCE_DIR}/tests/win32/temp_dir_win32.cpp
-               ${CMAKE_SOURCE_DIR}/tests/win32/seam_connection_win32.cpp)
+               ${CMAKE_SOURCE_DIR}/tests/support/file_bytes.cpp
+               ${CMAKE_SOURCE_DIR}/tests/win32/seam_connection_win32.cpp
+               ${CMAKE_SOURCE_DIR}/tests/support/seam_run_in.cpp)
 target_include_directories(quorvax_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(quorvax_tests PRIVATE quorvax_core platform_fake gtest_main)
 # The source tree as the Windows program sees it: drive Z: is the root of

@@ -5,19 +5,13 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <chrono>
-#include <thread>
-#include <vector>
-
 #include "support/seam_connection.h"
+#include "support/seam_run_in.h"
 
 namespace {
 
 const int CONNECT_WAIT_MS = 2000;
 const int ARRIVAL_WAIT_MS = 5000;
-// Bytes streamed through between two tries at a whole burst.
-const size_t RUN_IN_BYTES = 4u << 20;
-const int RUN_IN_ROUNDS = 20;
 
 SOCKET peer_of(const SeamConnection &c) { return (SOCKET)(unsigned)c.peer; }
 
@@ -38,33 +32,12 @@ SOCKET listen_on_loopback(int *port) {
     return s;
 }
 
-int wait_readable_count(plat_socket s, uint32_t n, int wait_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-    while (plat_readable(s) < n) {
-        if (std::chrono::steady_clock::now() >= deadline) return 0;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return 1;
-}
+}  // namespace
 
-void drain(plat_socket s, int quiet_ms) {
-    char buffer[65536];
-    while (plat_wait_readable(s, quiet_ms) && plat_recv(s, buffer, sizeof buffer) > 0) {
-    }
-}
-
-void take(plat_socket s, size_t n) {
-    char buffer[65536];
-    while (n > 0) {
-        int k = plat_recv(s, buffer, n < sizeof buffer ? (int)n : (int)sizeof buffer);
-        if (k <= 0) return;
-        n -= (size_t)k;
-    }
-}
-
-// Sends without blocking; the count sent, 0 when the send buffer is full,
-// -1 on an error.
-int send_some(SOCKET s, const char *data, size_t n) {
+int seam_send_some(int peer, const char *data, size_t n) {
+    SeamConnection c;
+    c.peer = peer;
+    SOCKET s = peer_of(c);
     u_long on = 1;
     ioctlsocket(s, FIONBIO, &on);
     int k = send(s, data, (int)n, 0);
@@ -74,46 +47,6 @@ int send_some(SOCKET s, const char *data, size_t n) {
     if (k < 0) return error == WSAEWOULDBLOCK ? 0 : -1;
     return k;
 }
-
-// Writes n bytes into the peer without reading the socket; 1 when they all
-// went out and arrived.  Empties the socket either way.
-int burst_arrives_whole(const SeamConnection &c, size_t n) {
-    std::vector<char> bytes(n, 'w');
-    size_t written = 0;
-    int stalls = 0;
-    while (written < n && stalls < 100) {
-        int k = send_some(peer_of(c), bytes.data() + written, n - written);
-        if (k < 0) break;
-        if (k == 0) {
-            stalls++;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        written += (size_t)k;
-    }
-    if (written == n && wait_readable_count(c.socket, (uint32_t)n, 1000)) {
-        take(c.socket, n);
-        return 1;
-    }
-    drain(c.socket, 20);
-    return 0;
-}
-
-// Streams bytes through the connection, reading as fast as they come, so
-// that the receive window grows.
-void run_in(const SeamConnection &c, size_t total) {
-    std::vector<char> chunk(65536, 'r');
-    std::vector<char> sink(65536);
-    size_t written = 0;
-    while (written < total) {
-        int k = send_some(peer_of(c), chunk.data(), chunk.size());
-        if (k < 0) break;
-        written += (size_t)k;
-        while (plat_readable(c.socket) > 0) plat_recv(c.socket, sink.data(), (int)sink.size());
-    }
-    drain(c.socket, 20);
-}
-
-}  // namespace
 
 int seam_connect(SeamConnection *c, size_t burst) {
     *c = SeamConnection();
@@ -146,14 +79,7 @@ int seam_connect(SeamConnection *c, size_t burst) {
     // Every write goes out at once, not held back for an acknowledgement.
     BOOL on = TRUE;
     setsockopt(peer_of(*c), IPPROTO_TCP, TCP_NODELAY, (const char *)&on, sizeof on);
-    for (int round = 0; round < RUN_IN_ROUNDS; round++) {
-        if (burst_arrives_whole(*c, burst)) return 1;
-        run_in(*c, RUN_IN_BYTES);
-    }
-    seam_close_peer(c);
-    plat_close_socket(c->socket);
-    c->socket = 0;
-    return 0;
+    return seam_run_in(c, burst);
 }
 
 int seam_send(const SeamConnection &c, const std::string &bytes) {
@@ -164,7 +90,7 @@ int seam_send(const SeamConnection &c, const std::string &bytes) {
         if (k <= 0) return 0;
         written += (size_t)k;
     }
-    return wait_readable_count(c.socket, before + (uint32_t)bytes.size(), ARRIVAL_WAIT_MS);
+    return seam_wait_readable_count(c.socket, before + (uint32_t)bytes.size(), ARRIVAL_WAIT_MS);
 }
 
 void seam_close_peer(SeamConnection *c) {

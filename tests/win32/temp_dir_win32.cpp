@@ -4,8 +4,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "support/temp_dir.h"
 
@@ -56,16 +54,4 @@ TempWorkDir::TempWorkDir() {
 TempWorkDir::~TempWorkDir() {
     if (!SetCurrentDirectoryA(previous.c_str())) perror("SetCurrentDirectory");
     if (path.find("quorvax-test-") != std::string::npos) remove_tree(path);
-}
-
-void write_file(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), (std::streamsize)bytes.size());
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
