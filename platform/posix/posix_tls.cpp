@@ -13,6 +13,7 @@
 // raises SIGPIPE, which plat_net_start has the process ignore.
 #include "platform/posix/posix_tls.h"
 #include "platform/tls_failure.h"
+#include "platform/tls_hand_out.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -283,15 +284,8 @@ int posix_tls_recv(plat_tls t, void *buffer, int length) {
     TlsConnection *c = connection_of(t);
     if (!c || length <= 0 || c->phase == PHASE_HANDSHAKE) return -1;
     if (c->start == c->end) take_in(c);
-    int held = c->end - c->start;
-    if (held == 0) {
-        if (c->phase == PHASE_PEER_CLOSED) return 0;
-        return c->phase == PHASE_FAILED ? -1 : PLAT_TLS_WOULD_BLOCK;
-    }
-    int n = held < length ? held : length;
-    memcpy(buffer, c->decrypted + c->start, (size_t)n);
-    c->start += n;
-    return n;
+    return tls_hand_out(c->decrypted, &c->start, c->end, buffer, length, c->phase == PHASE_PEER_CLOSED,
+                        c->phase == PHASE_FAILED);
 }
 
 int posix_tls_library_pending(plat_tls t) {

@@ -43,6 +43,7 @@
 
 #include "platform/platform.h"
 #include "platform/tls_failure.h"
+#include "platform/tls_hand_out.h"
 #include "platform/win32/io/win32_text.h"
 
 namespace {
@@ -92,6 +93,13 @@ struct TlsConnection {
 
 TlsConnection *connections[CONNECTIONS_MAX];
 Win32TlsCounts counts;
+
+// One buffer of a security call's buffer list.
+void set_buffer(SecBuffer *b, unsigned long type, void *data, unsigned long size) {
+    b->BufferType = type;
+    b->pvBuffer = data;
+    b->cbBuffer = size;
+}
 
 }  // namespace
 
@@ -318,17 +326,11 @@ static void fail(TlsConnection *c, int failure) {
 // could not be sent.
 static SECURITY_STATUS step_context(TlsConnection *c) {
     SecBuffer in[2];
-    in[0].BufferType = SECBUFFER_TOKEN;
-    in[0].pvBuffer = c->cipher;
-    in[0].cbBuffer = (unsigned long)c->cipherLength;
-    in[1].BufferType = SECBUFFER_EMPTY;
-    in[1].pvBuffer = nullptr;
-    in[1].cbBuffer = 0;
+    set_buffer(&in[0], SECBUFFER_TOKEN, c->cipher, (unsigned long)c->cipherLength);
+    set_buffer(&in[1], SECBUFFER_EMPTY, nullptr, 0);
     SecBufferDesc input = {SECBUFFER_VERSION, 2, in};
     SecBuffer out[1];
-    out[0].BufferType = SECBUFFER_TOKEN;
-    out[0].pvBuffer = nullptr;
-    out[0].cbBuffer = 0;
+    set_buffer(&out[0], SECBUFFER_TOKEN, nullptr, 0);
     SecBufferDesc output = {SECBUFFER_VERSION, 1, out};
     unsigned long attributes = 0;
     TimeStamp expiry;
@@ -555,18 +557,10 @@ int plat_tls_send(plat_tls t, const void *data, int length) {
         char *body = header + c->sizes.cbHeader;
         memcpy(body, from + done, (size_t)n);
         SecBuffer b[4];
-        b[0].BufferType = SECBUFFER_STREAM_HEADER;
-        b[0].pvBuffer = header;
-        b[0].cbBuffer = c->sizes.cbHeader;
-        b[1].BufferType = SECBUFFER_DATA;
-        b[1].pvBuffer = body;
-        b[1].cbBuffer = (unsigned long)n;
-        b[2].BufferType = SECBUFFER_STREAM_TRAILER;
-        b[2].pvBuffer = body + n;
-        b[2].cbBuffer = c->sizes.cbTrailer;
-        b[3].BufferType = SECBUFFER_EMPTY;
-        b[3].pvBuffer = nullptr;
-        b[3].cbBuffer = 0;
+        set_buffer(&b[0], SECBUFFER_STREAM_HEADER, header, c->sizes.cbHeader);
+        set_buffer(&b[1], SECBUFFER_DATA, body, (unsigned long)n);
+        set_buffer(&b[2], SECBUFFER_STREAM_TRAILER, body + n, c->sizes.cbTrailer);
+        set_buffer(&b[3], SECBUFFER_EMPTY, nullptr, 0);
         SecBufferDesc message = {SECBUFFER_VERSION, 4, b};
         SECURITY_STATUS status = calls->encrypt(&c->context, 0, &message, 0);
         if (status != SEC_E_OK) {
@@ -633,14 +627,8 @@ static void take_in(TlsConnection *c) {
             continue;
         }
         SecBuffer b[4];
-        b[0].BufferType = SECBUFFER_DATA;
-        b[0].pvBuffer = c->cipher;
-        b[0].cbBuffer = (unsigned long)c->cipherLength;
-        for (int i = 1; i < 4; i++) {
-            b[i].BufferType = SECBUFFER_EMPTY;
-            b[i].pvBuffer = nullptr;
-            b[i].cbBuffer = 0;
-        }
+        set_buffer(&b[0], SECBUFFER_DATA, c->cipher, (unsigned long)c->cipherLength);
+        for (int i = 1; i < 4; i++) set_buffer(&b[i], SECBUFFER_EMPTY, nullptr, 0);
         SecBufferDesc message = {SECBUFFER_VERSION, 4, b};
         SECURITY_STATUS status = calls->decrypt(&c->context, &message, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
@@ -694,15 +682,8 @@ int plat_tls_recv(plat_tls t, void *buffer, int length) {
     TlsConnection *c = connection_of(t);
     if (!c || length <= 0 || c->phase == PHASE_HANDSHAKE) return -1;
     if (c->start == c->end) take_in(c);
-    int held = c->end - c->start;
-    if (held == 0) {
-        if (c->phase == PHASE_PEER_CLOSED) return 0;
-        return c->phase == PHASE_FAILED ? -1 : PLAT_TLS_WOULD_BLOCK;
-    }
-    int n = held < length ? held : length;
-    memcpy(buffer, c->decrypted + c->start, (size_t)n);
-    c->start += n;
-    return n;
+    return tls_hand_out(c->decrypted, &c->start, c->end, buffer, length, c->phase == PHASE_PEER_CLOSED,
+                        c->phase == PHASE_FAILED);
 }
 
 // The close notice goes out only on a sound connection, and only as far as
@@ -713,15 +694,11 @@ void plat_tls_close(plat_tls t) {
     if (c->hasContext && (c->phase == PHASE_OPEN || c->phase == PHASE_PEER_CLOSED)) {
         DWORD kind = SCHANNEL_SHUTDOWN;
         SecBuffer b[1];
-        b[0].BufferType = SECBUFFER_TOKEN;
-        b[0].pvBuffer = &kind;
-        b[0].cbBuffer = sizeof kind;
+        set_buffer(&b[0], SECBUFFER_TOKEN, &kind, sizeof kind);
         SecBufferDesc token = {SECBUFFER_VERSION, 1, b};
         if (calls->apply_control_token(&c->context, &token) == SEC_E_OK) {
             SecBuffer out[1];
-            out[0].BufferType = SECBUFFER_TOKEN;
-            out[0].pvBuffer = nullptr;
-            out[0].cbBuffer = 0;
+            set_buffer(&out[0], SECBUFFER_TOKEN, nullptr, 0);
             SecBufferDesc output = {SECBUFFER_VERSION, 1, out};
             unsigned long attributes = 0;
             TimeStamp expiry;
