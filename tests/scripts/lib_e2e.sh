@@ -269,6 +269,14 @@ piece() {
     fail "cutting $1 from the skin"
 }
 
+# The capture button's centre (display/window_layout.h) and its two looks,
+# lit and plain, as skin pieces (display/skin_layout.h).
+capture_x=30 capture_y=29
+capture_pieces() {
+  piece capture-offered 61 421 52 53
+  piece capture-plain 4 3 52 53
+}
+
 # Whether the window shows piece $1 with its top-left corner at ($2, $3).
 shows() {
   import -window "$win" "$work/window.png" 2>/dev/null || return 1
@@ -295,6 +303,7 @@ clipboard_empty() { [ -z "$(xclip -o -selection clipboard 2>/dev/null)" ]; }
 # online_bound_s, state_bound_s and screen_bound_s.
 capture_links() {
   local site="${1:-}" k n before also
+  capture_pieces
   list_says True || fail "the list file could not be read"
   before=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["item_count"])' "$work/list.json")
   for (( k = 0; k < ${#links[@]}; k++ )); do

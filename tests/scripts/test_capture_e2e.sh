@@ -42,14 +42,13 @@ start_demo_web
 
 # --- the window's looks, as skin pieces (display/skin_layout.h: source
 # corner and size)
-piece capture-offered 61 421 52 53
-piece capture-plain 4 3 52 53
+capture_pieces
 piece duplicate-note 360 248 96 18
 
-# Where things are in the window (display/window_layout.h): the capture
-# button's centre, the hide and quit buttons, the first row, and the spot
-# the already-listed note shows at (8 right of and 2 above the click).
-capture_x=30 capture_y=29
+# Where things are in the window (display/window_layout.h; the capture
+# button's centre is lib_e2e.sh's): the hide and quit buttons, the first
+# row, and the spot the already-listed note shows at (8 right of and 2
+# above the click).
 hide_x=260 hide_y=9
 quit_x=275 quit_y=9
 row_x=100 row_y=67

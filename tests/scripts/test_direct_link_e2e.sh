@@ -54,10 +54,6 @@ links=("https://127.0.0.1:$good/stream/slow.mp4?size=9000000&rate=300000"
        "https://127.0.0.1:$untrusted/stream/self.mp4"
        "https://127.0.0.1:$good/stream/huge.mp4?announce=5000000000")
 
-piece capture-offered 61 421 52 53
-piece capture-plain 4 3 52 53
-capture_x=30 capture_y=29
-
 e2e_start_program
 park
 capture_links

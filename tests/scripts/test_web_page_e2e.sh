@@ -61,10 +61,6 @@ links=("https://127.0.0.1:$good/page/tag?size=2000000"
        "http://127.0.0.1:$port/redirect?to=https://127.0.0.1:$good/page/og"
        "https://127.0.0.1:$good/stream/noext?size=120000&disposition=Caf%C3%A9%20clip.mp4")
 
-piece capture-offered 61 421 52 53
-piece capture-plain 4 3 52 53
-capture_x=30 capture_y=29
-
 e2e_start_program
 park
 capture_links 27

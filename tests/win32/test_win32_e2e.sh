@@ -153,12 +153,10 @@ echo "list made: folder $(windows_path "$downloads"), proxy 127.0.0.1:$port"
 
 # --- the window's looks, as skin pieces (display/skin_layout.h: source
 # corner and size)
-piece capture-offered 61 421 52 53
-piece capture-plain 4 3 52 53
+capture_pieces
 
-# Where things are in the window (display/window_layout.h): the capture
-# button's centre, the hide and quit buttons.
-capture_x=30 capture_y=29
+# Where things are in the window (display/window_layout.h; the capture
+# button's centre is lib_e2e.sh's): the hide and quit buttons.
 hide_x=260 hide_y=9
 quit_x=275 quit_y=9
 

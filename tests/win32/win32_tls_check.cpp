@@ -46,6 +46,17 @@ void check(bool ok, const char *what, const std::string &detail = std::string())
     fflush(stdout);
 }
 
+// The counts of the Schannel paths taken since before, for the log: the
+// counts themselves, not just the result, say what a run exercised.
+Win32TlsCounts print_paths_taken(const char *by, const Win32TlsCounts &before) {
+    Win32TlsCounts after = win32_tls_counts();
+    printf("     %s: %u cut short, %u left behind (%u after the handshake), %u fed back, %u close notices\n", by,
+           after.incomplete - before.incomplete, after.extra - before.extra,
+           after.extra_after_handshake - before.extra_after_handshake, after.renegotiate - before.renegotiate,
+           after.close_notify - before.close_notify);
+    return after;
+}
+
 // A listening loopback socket and a connected pair through it.
 bool socket_pair(plat_socket *client, SOCKET *server) {
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -418,12 +429,7 @@ void check_scripted(void) {
           "readable counts every record that has arrived, not just the first",
           std::to_string(first_readable) + " of " + std::to_string(plain.size()));
 
-    Win32TlsCounts after = win32_tls_counts();
-    printf("     scripted paths: %u cut short, %u left behind (%u after the handshake), "
-           "%u fed back, %u close notices\n",
-           after.incomplete - before.incomplete, after.extra - before.extra,
-           after.extra_after_handshake - before.extra_after_handshake,
-           after.renegotiate - before.renegotiate, after.close_notify - before.close_notify);
+    Win32TlsCounts after = print_paths_taken("scripted paths", before);
     check(after.incomplete > before.incomplete, "cut-short records were read on");
     check(after.extra_after_handshake > before.extra_after_handshake,
           "records behind the handshake were kept");
@@ -688,12 +694,7 @@ void check_web(char **argv) {
         printf("skip a server below TLS 1.2 is refused: no server speaks TLS 1.1 here\n");
     }
 
-    Win32TlsCounts after = win32_tls_counts();
-    printf("     Wine's Schannel: %u cut short, %u left behind (%u after the handshake), "
-           "%u fed back, %u close notices\n",
-           after.incomplete - before.incomplete, after.extra - before.extra,
-           after.extra_after_handshake - before.extra_after_handshake,
-           after.renegotiate - before.renegotiate, after.close_notify - before.close_notify);
+    print_paths_taken("Wine's Schannel", before);
     if (ca) {
         remove_from_root_store(ca);
         check(!in_root_store(ca), "the test CA leaves the root store");
