@@ -3,14 +3,14 @@
 
 #include <cstring>
 
-namespace {
+#include "app/ascii.h"
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+namespace {
 
 // 1 when text[0, n) equals word (lower case) in any case.
 int same_letters(const char *text, const char *word, int n) {
     for (int k = 0; k < n; k++)
-        if (lower(text[k]) != word[k]) return 0;
+        if (ascii_lower(text[k]) != word[k]) return 0;
     return 1;
 }
 
@@ -18,7 +18,7 @@ int same_letters(const char *text, const char *word, int n) {
 // text's NUL.
 int begins_with(const char *text, const char *prefix) {
     for (int k = 0; prefix[k]; k++)
-        if (lower(text[k]) != prefix[k]) return 0;
+        if (ascii_lower(text[k]) != prefix[k]) return 0;
     return 1;
 }
 

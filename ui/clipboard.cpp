@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/ascii.h"
 #include "app/strings.h"
 #include "engine/download_table.h"
 #include "listfile/address_text.h"
@@ -203,7 +204,7 @@ static int offer_scheme_address(const char *text) {
     int32_t checksum = 0;
     for (int k = 0; k < length; k++) {
         char c = text[from + k];
-        if (k < scheme && c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+        if (k < scheme) c = ascii_lower(c);
         candidate.pageAddress[k] = c;
         checksum += (int8_t)c;
     }

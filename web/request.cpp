@@ -181,10 +181,10 @@ char *split_address(const char *address, const char **path) {
 
 // Where a request for address connects: the host itself (looked up; port
 // 80 unless the address names one) or, in proxy mode, the proxy, with no
-// look-up.  0 when the host cannot be found.  An "https://" address (port
-// 443 unless it names one) asks for TLS, which no connection here speaks
-// yet: it gets none, direct or through the proxy, as a host that cannot be
-// found; sent in plain text to a TLS port it could only fail later.
+// look-up.  0 when the host cannot be found.  These are the demo sites'
+// plain requests: an "https://" address, which only a link's own setup
+// (direct_link.cpp) takes over TLS, gets no connection here, direct or
+// through the proxy; sent in plain text to a TLS port it could only fail.
 int request_endpoint(int proxy_mode, const char *address, uint32_t *endpoint, uint16_t *port) {
     if (address && address_scheme_is_tls(address)) return 0;
     const char *path;

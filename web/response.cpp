@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/ascii.h"
 #include "app/strings.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
@@ -22,8 +23,6 @@
 namespace {
 
 const int LENGTH_TEXT_CAP = 32;
-
-char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
 
 }  // namespace
 
@@ -111,7 +110,7 @@ int header_field(const char *text, uint32_t block, const char *name, char *out, 
         if (text[k] != '\r' || text[k + 1] != '\n') continue;
         uint32_t at = k + 2;
         uint32_t m = 0;
-        while (m < name_length && lower_ascii(text[at + m]) == name[m]) m++;
+        while (m < name_length && ascii_lower(text[at + m]) == name[m]) m++;
         if (m != name_length || text[at + m] != ':') continue;
         uint32_t v = at + m + 1;
         while (v < block && (text[v] == ' ' || text[v] == '\t')) v++;
@@ -241,9 +240,7 @@ int parse_content_range(const char *text, uint32_t k, uint32_t end, uint64_t *fi
     static const char unit[] = "bytes";
     for (int n = 0; unit[n]; n++, k++) {
         if (k >= end) return 0;
-        char c = text[k];
-        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
-        if (c != unit[n]) return 0;
+        if (ascii_lower(text[k]) != unit[n]) return 0;
     }
     if (k >= end || !is_blank(text[k])) return 0;
     skip_blanks(text, end, &k);

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/ascii.h"
 #include "app/text_copy.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
@@ -33,8 +34,6 @@ const uint32_t JUDGE_BYTES = 512;
 // near the top, and a page still coming is judged again at every step.
 const uint32_t JUDGE_BYTES_MAX = 65536;
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
-
 // --------------------------------------------------------------- [HEADERS]
 
 // Where the body starts: just after the blank line ending the header
@@ -46,7 +45,7 @@ uint32_t body_start(const char *text, uint32_t fill) {
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    c = lower(c);
+    c = ascii_lower(c);
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
@@ -225,7 +224,7 @@ namespace {
 int without_extension(const char *name, int n) {
     for (int k = n - 1; k > 0 && n - k <= 6; k--) {
         if (name[k] == '.') return n - k >= 2 ? k : n;
-        char c = lower(name[k]);
+        char c = ascii_lower(name[k]);
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return n;
     }
     return n;
