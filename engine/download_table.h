@@ -114,8 +114,9 @@ struct ItemRun {
     uint32_t unsent_socket;       // the item's socket while its connect is under
                                   // way and its request not yet sent; 0 none
     int32_t request_proxy;        // use_proxy when that connect started
-    // A link kept with its scheme (SITE_DIRECT_MEDIA) steps through its own
-    // setup before the request goes out: a proxy tunnel, then TLS.
+    // A link kept with its scheme (SITE_DIRECT_MEDIA, SITE_WEB_PAGE) steps
+    // through its own setup before each request goes out: a proxy tunnel,
+    // then TLS.
     plat_tls tls;                 // TLS over socket for an https link; 0 none
     int32_t link_phase;           // LinkPhase of that setup
     uint32_t phase_tick;          // tick the current phase began

@@ -30,7 +30,7 @@ void log_item_failure(int i, const char *reason) {
     }
     plat_file file = plat_open_existing_rw(FAILURE_LOG_NAME);
     if (file == PLAT_INVALID_FILE) file = plat_create_new_rw(FAILURE_LOG_NAME);
-    if (file == PLAT_INVALID_FILE || file == 0) return;
+    if (!file_is_open(file)) return;
     int64_t size = plat_file_size(file);
     if (size < 0 || size + n > FAILURE_LOG_CAP) {
         plat_truncate(file, 0);
