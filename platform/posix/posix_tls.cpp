@@ -12,6 +12,7 @@
 // OpenSSL writes to the socket with write(): a write to a closed connection
 // raises SIGPIPE, which plat_net_start has the process ignore.
 #include "platform/posix/posix_tls.h"
+#include "platform/posix/posix_io.h"
 #include "platform/tls_failure.h"
 #include "platform/tls_hand_out.h"
 
@@ -110,7 +111,7 @@ plat_tls posix_tls_start(plat_socket s, const char *host) {
     if (!context) return 0;
     TlsConnection *c = new (std::nothrow) TlsConnection();
     if (!c) return 0;
-    c->fd = (int)s - 1;   // handles are the descriptor plus one (posix_io.h)
+    c->fd = posix_fd_of(s);
     c->decrypted = (char *)malloc(DECRYPTED_CAP);
     c->ssl = SSL_new(context);
     bool named = false;
