@@ -314,12 +314,15 @@ int posix_resolve(const char *host, uint32_t *address, int timeout_ms) {
     return found;
 }
 
-// The non-blocking flag is on only while a connect is under way: the rest
-// of the program uses its sockets in the ordinary blocking mode (reads ask
-// only for the bytes already waiting).
-static void set_blocking(int fd) {
+// The non-blocking flag is on only while a connect is under way (and while
+// TLS runs on the socket, posix_tls.cpp): the rest of the program uses its
+// sockets in the ordinary blocking mode (reads ask only for the bytes
+// already waiting).
+void posix_set_nonblocking(int fd, bool on) {
     int flags = fcntl(fd, F_GETFL, 0);
-    if (flags >= 0 && (flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (flags < 0) return;
+    int wanted = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    if (wanted != flags) fcntl(fd, F_SETFL, wanted);
 }
 
 plat_socket posix_tcp_connect_start(uint32_t address, uint16_t port) {
@@ -357,7 +360,7 @@ int posix_connect_result(plat_socket s) {
     if (rc < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0 ||
         getpeername(fd, (struct sockaddr *)&peer, &peer_len) != 0)
         result = -1;
-    set_blocking(fd);
+    posix_set_nonblocking(fd, false);
     return result;
 }
 
@@ -373,7 +376,7 @@ plat_socket posix_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, i
         waited = poll(&p, 1, timeout_ms);
     } while (waited < 0 && errno == EINTR);
     *connected = posix_connect_result(s) == 1;
-    set_blocking(posix_fd_of(s));   // also after a connect still under way
+    posix_set_nonblocking(posix_fd_of(s), false);   // also after a connect still under way
     return s;
 }
 

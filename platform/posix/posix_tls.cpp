@@ -20,7 +20,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <poll.h>
 
@@ -91,12 +90,6 @@ static TlsConnection *connection_of(plat_tls t) {
     return connections[t - 1];
 }
 
-static void set_nonblocking(int fd, bool on) {
-    int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0) return;
-    fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
-}
-
 static bool is_address(const char *host) {
     unsigned char bytes[16];
     return inet_pton(AF_INET, host, bytes) == 1 || inet_pton(AF_INET6, host, bytes) == 1;
@@ -130,7 +123,7 @@ plat_tls posix_tls_start(plat_socket s, const char *host) {
         return 0;
     }
     SSL_set_connect_state(c->ssl);
-    set_nonblocking(c->fd, true);
+    posix_set_nonblocking(c->fd, true);
     c->phase = PHASE_HANDSHAKE;
     connections[slot] = c;
     return (plat_tls)slot + 1;
@@ -148,7 +141,7 @@ void posix_tls_close(plat_tls t) {
     ERR_clear_error();
     SSL_free(c->ssl);
     free(c->decrypted);
-    set_nonblocking(c->fd, false);
+    posix_set_nonblocking(c->fd, false);
     delete c;
     connections[t - 1] = nullptr;
 }
