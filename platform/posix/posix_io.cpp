@@ -25,7 +25,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-static int fd_of(uint32_t handle) { return (int)handle - 1; }
 static uint32_t handle_of(int fd) { return (uint32_t)fd + 1; }
 static bool valid_file(plat_file f) { return f != PLAT_INVALID_FILE && f != 0; }
 
@@ -65,7 +64,7 @@ uint32_t posix_read(plat_file file, void *buffer, uint32_t count) {
     if (!valid_file(file)) return 0;
     uint32_t done = 0;
     while (done < count) {
-        ssize_t n = read(fd_of(file), (char *)buffer + done, count - done);
+        ssize_t n = read(posix_fd_of(file), (char *)buffer + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += (uint32_t)n;
@@ -77,7 +76,7 @@ uint32_t posix_write(plat_file file, const void *buffer, uint32_t count) {
     if (!valid_file(file)) return 0;
     uint32_t done = 0;
     while (done < count) {
-        ssize_t n = write(fd_of(file), (const char *)buffer + done, count - done);
+        ssize_t n = write(posix_fd_of(file), (const char *)buffer + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += (uint32_t)n;
@@ -90,7 +89,7 @@ uint32_t posix_write_at(plat_file file, int64_t offset, const void *buffer, uint
     if (!valid_file(file) || offset < 0) return 0;
     uint32_t done = 0;
     while (done < count) {
-        ssize_t n = pwrite(fd_of(file), (const char *)buffer + done, count - done, (off_t)(offset + done));
+        ssize_t n = pwrite(posix_fd_of(file), (const char *)buffer + done, count - done, (off_t)(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += (uint32_t)n;
@@ -100,27 +99,27 @@ uint32_t posix_write_at(plat_file file, int64_t offset, const void *buffer, uint
 
 int posix_seek(plat_file file, int64_t offset) {
     if (!valid_file(file) || offset < 0) return 0;
-    return lseek(fd_of(file), (off_t)offset, SEEK_SET) == (off_t)offset;
+    return lseek(posix_fd_of(file), (off_t)offset, SEEK_SET) == (off_t)offset;
 }
 
 int64_t posix_file_size(plat_file file) {
     struct stat st;
-    if (!valid_file(file) || fstat(fd_of(file), &st) != 0) return -1;
+    if (!valid_file(file) || fstat(posix_fd_of(file), &st) != 0) return -1;
     return (int64_t)st.st_size;
 }
 
 int posix_truncate(plat_file file, int64_t length) {
     if (!valid_file(file) || length < 0) return 0;
-    return ftruncate(fd_of(file), (off_t)length) == 0;
+    return ftruncate(posix_fd_of(file), (off_t)length) == 0;
 }
 
 int posix_flush(plat_file file) {
     if (!valid_file(file)) return 0;
-    return fsync(fd_of(file)) == 0;
+    return fsync(posix_fd_of(file)) == 0;
 }
 
 void posix_close(plat_file file) {
-    if (valid_file(file)) close(fd_of(file));
+    if (valid_file(file)) close(posix_fd_of(file));
 }
 
 int posix_create_directory(const char *path) { return mkdir(path, 0755) == 0; }
@@ -315,12 +314,15 @@ int posix_resolve(const char *host, uint32_t *address, int timeout_ms) {
     return found;
 }
 
-// The non-blocking flag is on only while a connect is under way: the rest
-// of the program uses its sockets in the ordinary blocking mode (reads ask
-// only for the bytes already waiting).
-static void set_blocking(int fd) {
+// The non-blocking flag is on only while a connect is under way (and while
+// TLS runs on the socket, posix_tls.cpp): the rest of the program uses its
+// sockets in the ordinary blocking mode (reads ask only for the bytes
+// already waiting).
+void posix_set_nonblocking(int fd, bool on) {
     int flags = fcntl(fd, F_GETFL, 0);
-    if (flags >= 0 && (flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (flags < 0) return;
+    int wanted = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    if (wanted != flags) fcntl(fd, F_SETFL, wanted);
 }
 
 plat_socket posix_tcp_connect_start(uint32_t address, uint16_t port) {
@@ -340,7 +342,7 @@ plat_socket posix_tcp_connect_start(uint32_t address, uint16_t port) {
 
 int posix_connect_result(plat_socket s) {
     if (!s) return -1;
-    int fd = fd_of(s);
+    int fd = posix_fd_of(s);
     struct pollfd p = {fd, POLLOUT, 0};
     int rc;
     do {
@@ -358,7 +360,7 @@ int posix_connect_result(plat_socket s) {
     if (rc < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0 ||
         getpeername(fd, (struct sockaddr *)&peer, &peer_len) != 0)
         result = -1;
-    set_blocking(fd);
+    posix_set_nonblocking(fd, false);
     return result;
 }
 
@@ -368,13 +370,13 @@ plat_socket posix_tcp_connect(uint32_t address, uint16_t port, int timeout_ms, i
     *connected = 0;
     plat_socket s = posix_tcp_connect_start(address, port);
     if (!s) return 0;
-    struct pollfd p = {fd_of(s), POLLOUT, 0};
+    struct pollfd p = {posix_fd_of(s), POLLOUT, 0};
     int waited;
     do {
         waited = poll(&p, 1, timeout_ms);
     } while (waited < 0 && errno == EINTR);
     *connected = posix_connect_result(s) == 1;
-    set_blocking(fd_of(s));   // also after a connect still under way
+    posix_set_nonblocking(posix_fd_of(s), false);   // also after a connect still under way
     return s;
 }
 
@@ -382,7 +384,7 @@ int posix_send(plat_socket s, const void *data, int length) {
     if (!s || length < 0) return -1;
     int done = 0;
     while (done < length) {
-        ssize_t n = send(fd_of(s), (const char *)data + done, (size_t)(length - done), MSG_NOSIGNAL);
+        ssize_t n = send(posix_fd_of(s), (const char *)data + done, (size_t)(length - done), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return done > 0 ? done : -1;
         done += (int)n;
@@ -393,13 +395,13 @@ int posix_send(plat_socket s, const void *data, int length) {
 uint32_t posix_readable(plat_socket s) {
     if (!s) return 0;
     int count = 0;
-    if (ioctl(fd_of(s), FIONREAD, &count) != 0 || count < 0) return 0;
+    if (ioctl(posix_fd_of(s), FIONREAD, &count) != 0 || count < 0) return 0;
     return (uint32_t)count;
 }
 
 int posix_wait_readable(plat_socket s, int timeout_ms) {
     if (!s) return 0;
-    struct pollfd p = {fd_of(s), POLLIN, 0};
+    struct pollfd p = {posix_fd_of(s), POLLIN, 0};
     int rc;
     do {
         rc = poll(&p, 1, timeout_ms);
@@ -411,7 +413,7 @@ int posix_recv(plat_socket s, void *buffer, int length) {
     if (!s || length <= 0) return -1;
     ssize_t n;
     do {
-        n = recv(fd_of(s), buffer, (size_t)length, 0);
+        n = recv(posix_fd_of(s), buffer, (size_t)length, 0);
     } while (n < 0 && errno == EINTR);
     return (int)n;
 }
@@ -425,7 +427,7 @@ plat_socket posix_socket_pair(int *peer) {
 }
 
 void posix_close_socket(plat_socket s) {
-    if (s) close(fd_of(s));
+    if (s) close(posix_fd_of(s));
 }
 
 // ------------------------------------------------------------------ clock

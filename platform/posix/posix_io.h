@@ -10,6 +10,11 @@
 
 #include "platform/platform.h"
 
+// The descriptor a file or socket handle stands for.
+inline int posix_fd_of(uint32_t handle) { return (int)handle - 1; }
+// Puts a descriptor in non-blocking mode (on) or back in blocking mode.
+void posix_set_nonblocking(int fd, bool on);
+
 plat_file posix_open_existing_rw(const char *path);
 plat_file posix_create_new_rw(const char *path);
 plat_file posix_open_read(const char *path);

@@ -12,6 +12,7 @@
 // OpenSSL writes to the socket with write(): a write to a closed connection
 // raises SIGPIPE, which plat_net_start has the process ignore.
 #include "platform/posix/posix_tls.h"
+#include "platform/posix/posix_io.h"
 #include "platform/tls_failure.h"
 #include "platform/tls_hand_out.h"
 
@@ -19,7 +20,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <poll.h>
 
@@ -90,12 +90,6 @@ static TlsConnection *connection_of(plat_tls t) {
     return connections[t - 1];
 }
 
-static void set_nonblocking(int fd, bool on) {
-    int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0) return;
-    fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
-}
-
 static bool is_address(const char *host) {
     unsigned char bytes[16];
     return inet_pton(AF_INET, host, bytes) == 1 || inet_pton(AF_INET6, host, bytes) == 1;
@@ -110,7 +104,7 @@ plat_tls posix_tls_start(plat_socket s, const char *host) {
     if (!context) return 0;
     TlsConnection *c = new (std::nothrow) TlsConnection();
     if (!c) return 0;
-    c->fd = (int)s - 1;   // handles are the descriptor plus one (posix_io.h)
+    c->fd = posix_fd_of(s);
     c->decrypted = (char *)malloc(DECRYPTED_CAP);
     c->ssl = SSL_new(context);
     bool named = false;
@@ -129,7 +123,7 @@ plat_tls posix_tls_start(plat_socket s, const char *host) {
         return 0;
     }
     SSL_set_connect_state(c->ssl);
-    set_nonblocking(c->fd, true);
+    posix_set_nonblocking(c->fd, true);
     c->phase = PHASE_HANDSHAKE;
     connections[slot] = c;
     return (plat_tls)slot + 1;
@@ -147,7 +141,7 @@ void posix_tls_close(plat_tls t) {
     ERR_clear_error();
     SSL_free(c->ssl);
     free(c->decrypted);
-    set_nonblocking(c->fd, false);
+    posix_set_nonblocking(c->fd, false);
     delete c;
     connections[t - 1] = nullptr;
 }

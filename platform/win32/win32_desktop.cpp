@@ -285,14 +285,13 @@ int plat_choose_folder(plat_window owner, const char *title, const char *start_f
 // ----------------------------------------------------------------- [TRAY]
 
 // The tip as UTF-16, at most TRAY_TIP_MAX units, cut between characters.
-// Text that is not UTF-8 is read in the ANSI code page.
+// Text that is not UTF-8 is read in the ANSI code page, as a path is.
 static void tray_tip(const char *tip, wchar_t *out) {
     out[0] = 0;
     if (!tip || !*tip) return;
-    const int length = lstrlenA(tip);
-    std::vector<wchar_t> wide((size_t)length + 1, 0);
-    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, tip, length, wide.data(), length);
-    if (n <= 0) n = MultiByteToWideChar(CP_ACP, 0, tip, length, wide.data(), length);
+    // A UTF-8 or ANSI text never needs more UTF-16 units than it has bytes.
+    std::vector<wchar_t> wide((size_t)lstrlenA(tip) + 1, 0);
+    int n = win32_path_to_wide(tip, wide.data(), (int)wide.size());
     if (n <= 0) return;
     if (n > TRAY_TIP_MAX) {
         n = TRAY_TIP_MAX;

@@ -359,18 +359,21 @@ static SECURITY_STATUS step_context(TlsConnection *c) {
     return status;
 }
 
-// The protocol the context speaks: TLS 1.2 or later, whatever the
-// credentials asked for (Wine takes SCH_CREDENTIALS but ignores the
-// protocols it disables).
-static bool speaks_tls12_or_later(TlsConnection *c) {
+// The protocol flags (SP_PROT_...) of what the context speaks in
+// *protocol; false when the system does not say.
+static bool protocol_of(TlsConnection *c, DWORD *protocol) {
     SecPkgContext_ConnectionInfo info;
     memset(&info, 0, sizeof info);
-    return calls->query_attributes(&c->context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK &&
-           (info.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) != 0;
+    if (calls->query_attributes(&c->context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK) return false;
+    *protocol = info.dwProtocol;
+    return true;
 }
 
+// The context must speak TLS 1.2 or later, whatever the credentials asked
+// for (Wine takes SCH_CREDENTIALS but ignores the protocols it disables).
 static int finish_handshake(TlsConnection *c) {
-    if (!speaks_tls12_or_later(c)) {
+    DWORD protocol = 0;
+    if (!protocol_of(c, &protocol) || !(protocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT))) {
         fail(c, PLAT_TLS_PROTOCOL);
         return -1;
     }
@@ -723,13 +726,11 @@ void plat_tls_close(plat_tls t) {
 const char *win32_tls_version(plat_tls t) {
     TlsConnection *c = connection_of(t);
     if (!c || !c->hasContext || c->phase == PHASE_HANDSHAKE) return "";
-    SecPkgContext_ConnectionInfo info;
-    memset(&info, 0, sizeof info);
-    if (calls->query_attributes(&c->context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK)
-        return "";
-    if (info.dwProtocol & SP_PROT_TLS1_3_CLIENT) return "TLS 1.3";
-    if (info.dwProtocol & SP_PROT_TLS1_2_CLIENT) return "TLS 1.2";
-    if (info.dwProtocol & SP_PROT_TLS1_1_CLIENT) return "TLS 1.1";
-    if (info.dwProtocol & SP_PROT_TLS1_0_CLIENT) return "TLS 1.0";
+    DWORD protocol = 0;
+    if (!protocol_of(c, &protocol)) return "";
+    if (protocol & SP_PROT_TLS1_3_CLIENT) return "TLS 1.3";
+    if (protocol & SP_PROT_TLS1_2_CLIENT) return "TLS 1.2";
+    if (protocol & SP_PROT_TLS1_1_CLIENT) return "TLS 1.1";
+    if (protocol & SP_PROT_TLS1_0_CLIENT) return "TLS 1.0";
     return "older";
 }
