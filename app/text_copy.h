@@ -1,4 +1,5 @@
-// text_copy.h - bounded copies of text into fixed fields and buffers.
+// text_copy.h - bounded copies of text into fixed fields and buffers, and
+// the letter case of ASCII names (ascii_lower).
 //
 // Every copy into a fixed field goes through one of these, under one of two
 // rules, chosen by what the text is for:
@@ -52,3 +53,8 @@ inline int append_text_whole(char *out, size_t cap, const char *text) {
     // A failed copy empties only the part after the text already there.
     return copy_text_whole(out + used, cap - used, text);
 }
+
+// The lower case of an ASCII letter, for the names the web writes in any
+// case (schemes, header names, units, extensions); other bytes stay as
+// they are.
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/ascii.h"
+#include "app/text_copy.h"
 
 namespace {
 

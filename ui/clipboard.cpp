@@ -18,8 +18,8 @@
 #include <cstring>
 
 #include "app/app_state.h"
-#include "app/ascii.h"
 #include "app/strings.h"
+#include "app/text_copy.h"
 #include "engine/download_table.h"
 #include "listfile/address_text.h"
 #include "ui/ui.h"

@@ -16,7 +16,6 @@
 #include <cstring>
 
 #include "app/app_state.h"
-#include "app/ascii.h"
 #include "app/text_copy.h"
 #include "engine/download_table.h"
 #include "listfile/listfile.h"
